@@ -1,0 +1,19 @@
+# zavlo_add_test(<name> SOURCES <files...> [LIBS <libs...>] [LABELS unit|e2e|slow...] [TIMEOUT <s>])
+# Builds one QtTest executable and registers it with CTest. GUI-bearing tests run offscreen.
+function(zavlo_add_test name)
+    cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+    if(NOT T_LABELS)
+        set(T_LABELS unit)
+    endif()
+    if(NOT T_TIMEOUT)
+        set(T_TIMEOUT 300)
+    endif()
+    add_executable(${name} ${T_SOURCES})
+    target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS})
+    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
+    add_test(NAME ${name} COMMAND ${name})
+    set_tests_properties(${name} PROPERTIES
+        LABELS "${T_LABELS}"
+        TIMEOUT ${T_TIMEOUT}
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZAVLO_BIN_DIR=${PROJECT_BINARY_DIR}/bin;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp;ASAN_OPTIONS=detect_leaks=1")
+endfunction()

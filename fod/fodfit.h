@@ -1,0 +1,13 @@
+#pragma once
+
+// The FOD gain calculation: an exhaustive grid search of the board's FOD model. Plain C++.
+
+#include "fodmessages.h"
+#include "fodtypes.h"
+
+// Fit set 0 of `result` for the Automotive board over all rows. True when a fit was found.
+bool calculateAutomotiveGains(const FodDataTable &table, FodGainResult &result, const FodMessages &messages);
+
+// Fit sets 0, 1, 2 of `result` for the XMC board from the rows tagged with gain 2, 3 and 4.
+// False, with "Gain value is missing from collected data!", when one gain has no rows.
+bool calculateXmcGains(const FodDataTable &table, FodGainResult &result, const FodMessages &messages);

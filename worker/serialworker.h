@@ -1,0 +1,93 @@
+#pragma once
+
+#include "flashselection.h"
+#include "fodtypes.h"
+#include "rwtarget.h"
+
+#include <QByteArray>
+#include <QMetaType>
+#include <QMutex>
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+
+class QSerialPort;
+class QTimer;
+
+Q_DECLARE_METATYPE(FOD_BOARD_TYPE_T)
+
+// Owns the serial port on its own thread: opens and closes it, polls the board, keeps it in its
+// bootloader on the firmware tab or routes its text on the Terminal and FOD tabs, flashes images
+// and runs the FOD calibration. The window talks to it only through signals and slots.
+class SerialWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    SerialWorker();
+    ~SerialWorker() override;
+
+signals:
+    void connectCOMPortResponse(bool response);
+    void disconnectCOMPortResponse();
+    void updateProgressBarRequest(int progress);
+    void updateBytesTransferredRequest(int bytes);
+    void transferStatus(QString msg);
+    void rw_response(RWTarget::RW_RESPONSE_T response);
+    void boardConnectedStatus(bool connected);
+    void updateBlAppInfo(RWTarget::APP_BL_REG_RO_T data);
+    void terminalOutputMessage(QString msg);
+    void fodOutputMessage(QString msg);
+    void gainCalculationStatus(bool);
+
+public slots:
+    void doStart();
+    void connectCOMPortRequest(QString port);
+    void disconnectCOMPortRequest();
+    void flashDeviceRequest(QString filePath);
+    void cancelFlashDeviceRequest();
+    void timerCallback();
+    void checkBoxUpdateFlashApp(bool);
+    void checkBoxUpdateFlashSettings(bool);
+    void checkBoxUpdateFlashCalibration(bool);
+    void checkBoxUpdateIgnoreHardwareID(bool);
+    void tabIndexChanged(int tabIndex);
+    void fodCaptureControl(bool);
+    void fodClearCapture();
+    void fodCalculateGains(FOD_BOARD_TYPE_T board);
+    void fodGainChanged(int gain);
+
+private:
+    // Board detection on the firmware tab; returns the interval until the next poll.
+    int detectBoard();
+    void releaseBoard();
+    void queryInfoBlock();
+    void readSettingsPage(QByteArray &buffer, quint16 size, quint16 pieceSize);
+    void readCalibrationPage(QByteArray &buffer, quint16 size, quint16 pieceSize);
+    // Reads what the running application printed and routes it to the Terminal or FOD pane.
+    void routeBoardText(bool toFod);
+    void discardPortBuffers();
+
+    QSerialPort *serialPort = nullptr;
+    bool portCreated = false;
+    bool portOpen = false;
+    RWTarget target;
+    std::atomic_bool cancelRequested{false};
+    bool boardDetected = false;
+    QTimer *pollTimer = nullptr;
+    bool flashBusy = false;
+    QMutex busyMutex;
+    FlashSelection flashSelection;
+    quint32 activeTab = 0;
+    bool captureOn = false;
+    bool noBoardReported = false;
+
+    // The poll's read buffer and the FOD capture: the text as received while capturing on the
+    // FOD tab, split into lines when a calculation starts.
+    QByteArray serialReadBuffer;
+    QString fodCaptureText;
+    QStringList fodCaptureLines;
+    FodDataTable fodDataTable;
+};

@@ -63,12 +63,12 @@ public:
     static constexpr quint16 BOOT_STATUS_BOOTLOADER = 0xA500;
 
     // Sizes of the information record and of the page reads behind it.
-    static constexpr int APP_INFO_BLOCK_SIZE = 64;     // registers 0x0010 .. 0x002F
-    static constexpr int BL_INFO_BLOCK_SIZE = 32;      // registers 0x0000 .. 0x000F
-    static constexpr int SETTINGS_RECORD_SIZE = 98;    // settings page bytes 0 .. 97
-    static constexpr int CAL_HEADER_SIZE = 98;         // calibration page bytes 0 .. 97
-    static constexpr int CAL_SERIAL_OFFSET = 100;      // page offset of the serial number
-    static constexpr int CAL_SERIAL_SIZE = 68;         // page bytes 100 .. 167
+    static constexpr int APP_INFO_BLOCK_SIZE = 64;  // registers 0x0010 .. 0x002F
+    static constexpr int BL_INFO_BLOCK_SIZE = 32;   // registers 0x0000 .. 0x000F
+    static constexpr int SETTINGS_RECORD_SIZE = 98; // settings page bytes 0 .. 97
+    static constexpr int CAL_HEADER_SIZE = 98;      // calibration page bytes 0 .. 97
+    static constexpr int CAL_SERIAL_OFFSET = 100;   // page offset of the serial number
+    static constexpr int CAL_SERIAL_SIZE = 68;      // page bytes 100 .. 167
     static constexpr int CALIBRATION_RECORD_SIZE = CAL_HEADER_SIZE + CAL_SERIAL_SIZE;
 
     // The board's read-only information: two register blocks and the starts of the settings
@@ -81,8 +81,8 @@ public:
     };
 
     static constexpr quint8 START_OF_FRAME = 0x5A;
-    static constexpr int MAX_BLOCK_BYTES = 64;        // data bytes of one block write
-    static constexpr int MAX_PAGE_READ_BYTES = 123;   // data bytes of the largest response frame
+    static constexpr int MAX_BLOCK_BYTES = 64;      // data bytes of one block write
+    static constexpr int MAX_PAGE_READ_BYTES = 123; // data bytes of the largest response frame
 
     RWTarget();
 
@@ -113,8 +113,7 @@ public:
     quint8 startOfFrame() const { return sof; }
 
 private:
-    bool exchange(QSerialPort &port, const QByteArray &packet, QByteArray &response, int command,
-                  const QString &name);
+    bool exchange(QSerialPort &port, const QByteArray &packet, QByteArray &response, int command, const QString &name);
     bool readPage(QSerialPort &port, quint8 command, const QString &name, quint16 offset, quint8 count,
                   QByteArray &buffer);
     void appendCrc(QByteArray &packet) const;
@@ -123,4 +122,3 @@ private:
 };
 
 Q_DECLARE_METATYPE(RWTarget::APP_BL_REG_RO_T)
-

@@ -1,0 +1,224 @@
+#include "flashprocedure.h"
+
+#include "firmwareimage.h"
+
+#include <QDebug>
+#include <QFile>
+#include <QSerialPort>
+#include <QThread>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace {
+
+constexpr int kBlockHeaderBytes = 7; // SOF, Length, command, 4-byte offset
+constexpr int kCrcBytes = 2;
+constexpr int kMaxBlockPacketBytes = kBlockHeaderBytes + RWTarget::MAX_BLOCK_BYTES + kCrcBytes;
+constexpr int kRegisterBufferBytes = 128;
+constexpr quint32 kByteReportInterval = 1024;
+constexpr unsigned long kCrcSettleMs = 50;
+constexpr quint8 kCrcStatusGood = 1;
+
+quint16 registerValue(const QByteArray &registers)
+{
+    return quint16(quint8(registers.at(0)) | (quint8(registers.at(1)) << 8));
+}
+
+void logCrcRegister(const QByteArray &registers)
+{
+    qDebug("CRC Reg Value: 0x%02X%02X", quint8(registers.at(1)), quint8(registers.at(0)));
+}
+
+// Fills the reused packet buffer with one block write: SOF, Length, command, offset, data, CRC.
+void fillBlockPacket(QByteArray &packet, quint8 sof, quint8 command, quint32 offset, const char *data, int count)
+{
+    packet.resize(kBlockHeaderBytes + count + kCrcBytes);
+    char *p = packet.data();
+    p[0] = char(sof);
+    p[1] = char(count + kBlockHeaderBytes);
+    p[2] = char(command);
+    qToLittleEndian<quint32>(offset, p + 3);
+    std::memcpy(p + kBlockHeaderBytes, data, size_t(count));
+    const quint16 crc = RWTarget::crc16(p, kBlockHeaderBytes + count);
+    qToLittleEndian<quint16>(crc, p + kBlockHeaderBytes + count);
+}
+
+} // namespace
+
+bool writeBlocks(RWTarget &target, QSerialPort &port, FlashReporter &reporter, const QByteArray &image, quint32 start,
+                 quint32 size, quint8 command, const QString &name, const QString &successMessage,
+                 std::atomic_bool &cancel)
+{
+    reporter.updateProgress(0);
+    if (size != 0) {
+        // The caller locates sections through sizes taken from the file; never send bytes it does not hold.
+        if (quint64(start) + size > quint64(image.size())) {
+            qDebug() << "Section exceeds the image:" << start << size << image.size();
+            reporter.flashResult(RWTarget::RW_FILE_OPEN_FAILED);
+            return false;
+        }
+        if (cancel.exchange(false)) {
+            reporter.flashResult(RWTarget::RW_CANCELLED);
+            return false;
+        }
+
+        QByteArray packet;
+        packet.reserve(kMaxBlockPacketBytes);
+        QByteArray response;
+        const char *section = image.constData() + start;
+        quint32 offset = 0;
+        quint32 remaining = size;
+        int lastPercentage = -1;
+        for (;;) {
+            const int count = int(qMin<quint32>(remaining, RWTarget::MAX_BLOCK_BYTES));
+            fillBlockPacket(packet, target.startOfFrame(), command, offset, section + offset, count);
+            if (!target.writePacket(port, packet)) {
+                reporter.flashResult(RWTarget::RW_WRITE_TIMEOUT);
+                return false;
+            }
+            if (!target.readResponse(port, response)) {
+                reporter.flashResult(RWTarget::RW_READ_TIMEOUT);
+                return false;
+            }
+            if (response.isEmpty() || quint8(response.at(0)) != target.startOfFrame()) {
+                reporter.transferStatus(QStringLiteral("Wrong packet header."));
+                reporter.flashResult(RWTarget::RW_INVALID_RESPONSE);
+                return false;
+            }
+            if (response.size() > 3 && response.at(3) != 0) {
+                const quint8 status = quint8(response.at(3));
+                qDebug() << "Returned with error code" << status << "Full response is" << response.toHex();
+                // The board's error codes are signed bytes: 0xFE is reported as -2.
+                reporter.transferStatus(QString::asprintf("Error Code: %d", int(qint8(status))));
+                reporter.transferStatus(QString::fromLatin1(response.toHex()));
+                reporter.flashResult(RWTarget::RW_INVALID_RESPONSE);
+                return false;
+            }
+            if (!target.checkResponse(response, command, name)) {
+                reporter.flashResult(RWTarget::RW_INVALID_RESPONSE);
+                return false;
+            }
+            offset += quint32(count);
+            remaining -= quint32(count);
+            if (offset % kByteReportInterval == 0)
+                reporter.updateBytesTransferred(int(offset));
+            const int percentage = int(double(offset) / double(size) * 100.0);
+            if (percentage != lastPercentage)
+                reporter.updateProgress(percentage);
+            if (offset == size)
+                break;
+            if (cancel.exchange(false)) {
+                reporter.flashResult(RWTarget::RW_CANCELLED);
+                return false;
+            }
+            lastPercentage = percentage;
+        }
+    }
+    reporter.updateBytesTransferred(int(size));
+    reporter.transferStatus(successMessage);
+    return true;
+}
+
+void flashImage(RWTarget &target, QSerialPort &port, FlashReporter &reporter, const QString &filePath,
+                std::atomic_bool &cancel, const FlashSelection &selection)
+{
+    if (!selection.app && !selection.settings && !selection.calibration) {
+        reporter.flashResult(RWTarget::RW_NO_SECTION_SELECTED);
+        return;
+    }
+
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reporter.flashResult(RWTarget::RW_FILE_OPEN_FAILED);
+        return;
+    }
+    reporter.transferStatus(QStringLiteral("Successfully opened bin file."));
+    const FirmwareImage image(file.readAll());
+    reporter.transferStatus(QStringLiteral("File size is %1 bytes.").arg(image.fileSize()));
+    file.close();
+
+    // A file shorter than its header or its section sizes would have the blocks read past its end.
+    if (!image.hasCompleteSections()) {
+        qDebug() << "Image truncated: size" << image.fileSize() << "sections" << image.applicationSize()
+                 << image.settingsSize() << image.calibrationSize();
+        reporter.transferStatus(QStringLiteral("Bin file is truncated."));
+        reporter.flashResult(RWTarget::RW_FILE_OPEN_FAILED);
+        return;
+    }
+
+    const quint16 version = image.version();
+    const quint32 applicationSize = image.applicationSize();
+    const quint32 settingsSize = image.settingsSize();
+    const quint32 calibrationSize = image.calibrationSize();
+    reporter.transferStatus(QStringLiteral("Flashing FW Version: %1.%2 of size %3 bytes")
+                                .arg(version >> 8)
+                                .arg(version & 0xFF)
+                                .arg(applicationSize));
+    reporter.transferStatus(
+        QStringLiteral("Calibration size: %1 bytes, Settings size: %2 bytes").arg(calibrationSize).arg(settingsSize));
+    qDebug() << "Part Number, Hardware ID:" << Qt::hex << image.partNumber() << image.hardwareId();
+
+    // Register reads insert at the front, so bytes 0 and 1 always hold the latest value read;
+    // the 0xFF filler stands for a board that answered neither read and passes the check.
+    QByteArray registers(kRegisterBufferBytes, char(0xFF));
+    target.readRegisters(port, RWTarget::REG_BL_PART_NUMBER, 1, registers);
+    target.readRegisters(port, RWTarget::REG_APP_HW_DESCRIPTOR, 1, registers);
+    const quint16 boardHardwareId = registerValue(registers);
+    if (!selection.ignoreHardwareId && boardHardwareId != 0x0000 && boardHardwareId != 0xFFFF &&
+        boardHardwareId != image.hardwareId()) {
+        reporter.flashResult(RWTarget::RW_INVALID_HARDWARE_ID);
+        return;
+    }
+
+    target.writeImageHeaderBlock(port, image.bytes());
+
+    registers[0] = 0;
+    registers[1] = 0;
+    target.writeRegisters(port, RWTarget::REG_CRC_STATUS, 1, registers);
+    if (target.readRegisters(port, RWTarget::REG_CRC_STATUS, 1, registers))
+        logCrcRegister(registers);
+
+    // The file holds every section (checked above), so these offsets fit in 32 bits.
+    const quint32 applicationStart = quint32(image.applicationOffset());
+    const quint32 settingsStart = quint32(image.settingsOffset());
+    const quint32 calibrationStart = quint32(image.calibrationOffset());
+
+    if (applicationSize != 0 && selection.app &&
+        !writeBlocks(target, port, reporter, image.bytes(), applicationStart, applicationSize,
+                     RWTarget::WRITE_ENCRYPTED_COMMAND, QStringLiteral("WRITE_ENCRYPTED_COMMAND"),
+                     QStringLiteral("Successfully flashed Application Section."), cancel)) {
+        reporter.updateProgress(0);
+        return;
+    }
+    if (settingsSize != 0 && selection.settings &&
+        !writeBlocks(target, port, reporter, image.bytes(), settingsStart, settingsSize,
+                     RWTarget::WRITE_SETTINGS_COMMAND, QStringLiteral("WRITE_SETTINGS_COMMAND"),
+                     QStringLiteral("Successfully flashed Settings Section."), cancel)) {
+        reporter.updateProgress(0);
+        return;
+    }
+    if (calibrationSize != 0 && selection.calibration &&
+        !writeBlocks(target, port, reporter, image.bytes(), calibrationStart, calibrationSize,
+                     RWTarget::WRITE_CALIBRATION_COMMAND, QStringLiteral("WRITE_CALIBRATION_COMMAND"),
+                     QStringLiteral("Successfully flashed Calibration Section."), cancel)) {
+        reporter.updateProgress(0);
+        return;
+    }
+
+    if (selection.app) {
+        // The bootloader needs a moment after the last block before its CRC verdict is ready.
+        QThread::msleep(kCrcSettleMs);
+        if (target.readRegisters(port, RWTarget::REG_CRC_STATUS, 1, registers))
+            logCrcRegister(registers);
+        if (quint8(registers.at(0)) != kCrcStatusGood) {
+            reporter.flashResult(RWTarget::RW_CRC_CHECK_FAILED);
+            return;
+        }
+    }
+
+    reporter.queryInfoBlock();
+    target.restartApplication(port);
+    reporter.updateProgress(100);
+    reporter.flashResult(RWTarget::RW_SUCCESS);
+}

@@ -6,6 +6,8 @@
 #include <QString>
 #include <QStringList>
 
+struct FodSearchOptions;
+
 // The FOD data line the board prints, used for the start-up self-check of the line split.
 extern const char FOD_SAMPLE_LINE[];
 
@@ -21,3 +23,7 @@ int fillFodDataTable(const QStringList &lines, FodDataTable &table);
 // when fewer than two rows parse, the board type is unknown or the fit fails.
 bool parseFodData(const QStringList &lines, int board, FodDataTable &table, FodGainResult &result,
                   const FodMessages &messages);
+
+// The same with an explicit choice of search, for the command-line tool and the benchmarks.
+bool parseFodData(const QStringList &lines, int board, FodDataTable &table, FodGainResult &result,
+                  const FodMessages &messages, const FodSearchOptions &options);

@@ -1,0 +1,58 @@
+#pragma once
+
+// The exhaustive search of the FOD grids: the straightforward reference and the fast search that
+// returns the same combination. Plain C++.
+
+#include "fodgrids.h"
+#include "fodmessages.h"
+#include "fodtypes.h"
+
+#include <cstdint>
+#include <vector>
+
+// The combination a search settled on. `found` is false when no combination costs less than the
+// initial best cost 1e20 (every cost that large, infinite or not a number).
+struct FodSearchResult {
+    bool found = false;
+    FodGridIndex index{};
+    double cost = 0.0;
+};
+
+// What the fast search did, for the benchmarks and the tests.
+struct FodSearchStats {
+    std::int64_t combinations = 0;
+    std::int64_t candidates = 0;
+    std::int64_t exactEvaluations = 0;
+    int untrustedPairs = 0;
+};
+
+enum class FodSearchMethod {
+    Fast,
+    Reference,
+};
+
+struct FodSearchOptions {
+    FodSearchMethod method = FodSearchMethod::Fast;
+    unsigned threads = 0; // 0: every core
+};
+
+unsigned defaultFodSearchThreads();
+
+// The exact cost of one combination, computed as the reference computes it.
+double fodCombinationCost(const std::vector<FodRow> &rows, const FodGrids &grids, const FodGridIndex &index);
+
+// Visits every combination in loop order and keeps the first one whose cost is strictly lower
+// than the best so far.
+FodSearchResult fodSearchReference(const std::vector<FodRow> &rows, const FodGrids &grids);
+
+// Same answer as the reference for any input and any thread count (0: every core).
+FodSearchResult fodSearchFast(const std::vector<FodRow> &rows, const FodGrids &grids, unsigned threads = 0,
+                              FodSearchStats *stats = nullptr);
+
+FodSearchResult fodSearch(const std::vector<FodRow> &rows, const FodGrids &grids, const FodSearchOptions &options);
+
+// The fit entry points with an explicit choice of search, for the command-line tool and the benchmarks.
+bool calculateAutomotiveGains(const FodDataTable &table, FodGainResult &result, const FodMessages &messages,
+                              const FodSearchOptions &options);
+bool calculateXmcGains(const FodDataTable &table, FodGainResult &result, const FodMessages &messages,
+                       const FodSearchOptions &options);

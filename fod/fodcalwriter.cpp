@@ -1,0 +1,117 @@
+#include "fodcalwriter.h"
+
+#include "fodcalpatch.h"
+#include "pagereader.h"
+
+#include <QDebug>
+#include <QElapsedTimer>
+#include <QSerialPort>
+#include <QThread>
+#include <QtEndian>
+
+namespace {
+
+constexpr int kBlInfoRegisters = 16;
+constexpr int kPageSizeOffset = 6; // REG_BL_PAGE_SIZE within the bootloader block
+
+const QByteArray kResetToApplication("\x33\xDD", 2);
+
+bool isBootloaderStatus(const QByteArray &buffer)
+{
+    return buffer.size() >= 2 && buffer.at(0) == 0x00 && quint8(buffer.at(1)) == 0xA5;
+}
+
+bool catchBootloader(RWTarget &target, QSerialPort &port, const FodCalWriteTiming &timing)
+{
+    QElapsedTimer clock;
+    clock.start();
+    QByteArray status;
+    while (clock.elapsed() <= timing.catchWindowMs) {
+        for (int i = 0; i < timing.pingsPerBurst; ++i) {
+            target.sendPingNoReply(port);
+            QThread::msleep(timing.pingGapMs);
+        }
+        if (target.readRegisters(port, RWTarget::REG_BOOT_STATUS, 1, status) && isBootloaderStatus(status)) {
+            qDebug() << "Made it into bootloader mode";
+            return true;
+        }
+    }
+    return false;
+}
+
+void reportUnreadable(const std::function<void(const QString &)> &output)
+{
+    qDebug() << "Unable to read calibration page after FOD calculation.";
+    output(QStringLiteral("Unable to read calibration page after FOD calculation. Try 'Calculate Gains' again?\r\n"));
+}
+
+} // namespace
+
+int fodCalDataSize(int pageSize)
+{
+    if (pageSize <= 0)
+        return 0;
+    return pageSize * (FOD_CAL_READ_SIZE / pageSize + 1);
+}
+
+bool writeFodParameters(RWTarget &target, QSerialPort &port, FOD_BOARD_TYPE_T board, const FodGainResult &result,
+                        const std::function<void(const QString &)> &output, const FodCalWriteTiming &timing)
+{
+    output(QStringLiteral("Power cycle board within the next 10 seconds...\r\n"));
+    if (!catchBootloader(target, port, timing)) {
+        qDebug() << "No response after trying to put into BL mode.";
+        output(QStringLiteral("No response after trying to put into BL mode.\r\n"));
+        return false;
+    }
+
+    QThread::msleep(timing.settleMs);
+    // Every ping of the catch was answered; those answers must not be taken for the answers
+    // to the reads that follow.
+    port.clear(QSerialPort::Input);
+
+    bool written = false;
+    QByteArray blInfo;
+    bool haveBlInfo = false;
+    for (int attempt = 0; attempt < timing.blockReadAttempts && !haveBlInfo; ++attempt) {
+        blInfo.clear();
+        if (attempt > 0)
+            port.clear(QSerialPort::Input);
+        haveBlInfo = target.readRegisters(port, RWTarget::REG_BL_VERSION, kBlInfoRegisters, blInfo);
+    }
+    const int pageSize =
+        haveBlInfo ? qFromLittleEndian<quint16>(reinterpret_cast<const uchar *>(blInfo.constData()) + kPageSizeOffset)
+                   : 0;
+
+    // A page size of 0 cannot size the buffer; it is as useless as no answer at all.
+    if (!haveBlInfo || pageSize == 0) {
+        reportUnreadable(output);
+    } else {
+        output(QStringLiteral("Successfully read existing FOD Parameters.\r\n"));
+        const int calDataSize = fodCalDataSize(pageSize);
+        qDebug() << "calDataSize is" << calDataSize;
+        qDebug() << "REG_BL_PAGE_SIZE is" << pageSize;
+
+        QByteArray calData(calDataSize, char(0xFF));
+        // Writing back an incomplete read would overwrite the rest of the area with 0xFF.
+        if (!readPageInPieces(target, port, PageKind::Calibration, calData, FOD_CAL_READ_SIZE, quint16(pageSize))) {
+            reportUnreadable(output);
+        } else {
+            applyFodCalibrationPatches(fodCalibrationPatches(board, result),
+                                       reinterpret_cast<std::uint8_t *>(calData.data()), size_t(calData.size()));
+            written = target.writeCalibration(port, calData, quint32(calDataSize));
+            if (written) {
+                output(QStringLiteral("Successfully Wrote FOD Parameters.\r\n"));
+                output(QStringLiteral(
+                    "Reflash target with Production Firmware WITHOUT selecting 'Flash Calibration Section'.\r\n"));
+            } else {
+                output(QStringLiteral("Writing of FOD Parameters Failed! Try 'Calculate Gains' again?\r\n"));
+            }
+        }
+    }
+
+    qDebug() << "Putting board back into application mode...";
+    target.writeRegisters(port, RWTarget::REG_RESET, 1, kResetToApplication);
+    QThread::msleep(timing.returnPauseMs);
+    qDebug() << "Put board back into application mode.";
+    return written;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include "fodtypes.h"
+#include "rwtarget.h"
+
+#include <QString>
+
+#include <functional>
+
+class QSerialPort;
+
+// Timing of the calibration write. The defaults are what the board and its user need; tests
+// shorten them to walk every failure path quickly.
+struct FodCalWriteTiming {
+    int catchWindowMs = 9999; // no new catch pass starts after this much time
+    int pingsPerBurst = 30;
+    int pingGapMs = 5;
+    int settleMs = 1000; // after the bootloader was caught
+    int blockReadAttempts = 10;
+    int returnPauseMs = 10; // after sending the board back to its application
+};
+
+constexpr int FOD_CAL_READ_SIZE = 888;
+
+// Bytes of the calibration buffer: 888 rounded up to whole pages of `pageSize` bytes, plus one
+// page more when 888 is a whole number of pages. 0 for a page size of 0.
+int fodCalDataSize(int pageSize);
+
+// Writes fitted FOD parameters into the board's calibration area: asks the user to power-cycle
+// the board, catches its bootloader, reads the area, patches the FOD fields, writes the area
+// back and returns the board to its application. The area is written only from a complete
+// read. `output` receives the texts for the FOD pane. True when the area was written.
+bool writeFodParameters(RWTarget &target, QSerialPort &port, FOD_BOARD_TYPE_T board, const FodGainResult &result,
+                        const std::function<void(const QString &)> &output,
+                        const FodCalWriteTiming &timing = FodCalWriteTiming());

@@ -1,0 +1,402 @@
+#include "serialworker.h"
+
+#include "flashprocedure.h"
+#include "fodcalwriter.h"
+#include "fodparser.h"
+#include "pagereader.h"
+
+#include <QDebug>
+#include <QMutexLocker>
+#include <QSerialPort>
+#include <QThread>
+#include <QTimer>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace {
+
+constexpr qint32 kBaudRate = 115200;
+
+// Poll intervals, counted from the end of a poll's own work.
+constexpr int kFirstPollMs = 50;
+constexpr int kBusyPollMs = 25;
+constexpr int kTextPollMs = 10;
+constexpr int kBoardAnsweredPollMs = 100;
+constexpr int kNoAnswerPollMs = 250;
+
+// Time the board needs to start its application after leaving the bootloader.
+constexpr int kReleaseSettleMs = 200;
+
+constexpr quint32 kFirmwareTab = 0;
+constexpr quint32 kTerminalTab = 1;
+constexpr quint32 kFodTab = 2;
+
+// Buffer sizes and fillers of the information query: whatever the board does not supply
+// keeps its filler, so the window can see what was missing.
+constexpr int kRegisterBufferSize = 128;
+constexpr char kRegisterFiller = char(0xFF);
+constexpr char kPageFiller = char(0xAA);
+constexpr int kSettingsBufferSize = 1880;
+constexpr int kCalibrationBufferSize = 888;
+
+const QByteArray kResetToBootloader("\xDD\x55", 2);
+const QByteArray kResetToApplication("\x33\xDD", 2);
+
+bool isBootloaderStatus(const QByteArray &buffer)
+{
+    return buffer.size() >= 2 && buffer.at(0) == 0x00 && quint8(buffer.at(1)) == 0xA5;
+}
+
+// Maps the flash procedure's reports onto the worker's signals.
+class WorkerFlashReporter : public FlashReporter
+{
+public:
+    WorkerFlashReporter(SerialWorker &worker, std::function<void()> queryInfo)
+        : worker(worker), queryInfo(std::move(queryInfo))
+    {
+    }
+    void updateProgress(int percent) override { emit worker.updateProgressBarRequest(percent); }
+    void updateBytesTransferred(int bytes) override { emit worker.updateBytesTransferredRequest(bytes); }
+    void transferStatus(const QString &msg) override { emit worker.transferStatus(msg); }
+    void flashResult(RWTarget::RW_RESPONSE_T response) override { emit worker.rw_response(response); }
+    void queryInfoBlock() override { queryInfo(); }
+
+private:
+    SerialWorker &worker;
+    std::function<void()> queryInfo;
+};
+
+} // namespace
+
+SerialWorker::SerialWorker() : QObject(nullptr)
+{
+    pollTimer = new QTimer(this);
+    pollTimer->setSingleShot(true);
+    connect(pollTimer, &QTimer::timeout, this, &SerialWorker::timerCallback);
+    flashSelection = FlashSelection{};
+}
+
+SerialWorker::~SerialWorker()
+{
+    qDebug() << "In Worker Deconstructor";
+    delete pollTimer;
+    // A port object kept after a failed open (or never disconnected) would otherwise leak.
+    delete serialPort;
+}
+
+void SerialWorker::doStart()
+{
+    cancelRequested = false;
+}
+
+void SerialWorker::connectCOMPortRequest(QString port)
+{
+    if (!serialPort) {
+        serialPort = new QSerialPort;
+        portCreated = true;
+    }
+    serialPort->setPortName(port);
+    serialPort->setBaudRate(kBaudRate, QSerialPort::AllDirections);
+    if (serialPort->open(QIODevice::ReadWrite)) {
+        portOpen = true;
+        emit connectCOMPortResponse(true);
+        pollTimer->setInterval(kFirstPollMs);
+        pollTimer->start();
+    } else {
+        qDebug() << "Can't open port";
+        emit connectCOMPortResponse(false);
+    }
+}
+
+void SerialWorker::disconnectCOMPortRequest()
+{
+    qDebug() << "Closing serial port";
+    pollTimer->stop();
+    portCreated = false;
+    portOpen = false;
+    boardDetected = false;
+    if (serialPort) {
+        serialPort->close();
+        delete serialPort;
+        serialPort = nullptr;
+    }
+    emit disconnectCOMPortResponse();
+}
+
+void SerialWorker::flashDeviceRequest(QString filePath)
+{
+    if (!serialPort || !portOpen || !target.ping(*serialPort)) {
+        emit transferStatus(QStringLiteral("No response to ping."));
+        emit rw_response(RWTarget::RW_READ_TIMEOUT);
+        return;
+    }
+    {
+        QMutexLocker lock(&busyMutex);
+        flashBusy = true;
+    }
+    WorkerFlashReporter reporter(*this, [this] { queryInfoBlock(); });
+    flashImage(target, *serialPort, reporter, filePath, cancelRequested, flashSelection);
+    {
+        QMutexLocker lock(&busyMutex);
+        flashBusy = false;
+    }
+}
+
+void SerialWorker::cancelFlashDeviceRequest()
+{
+    qDebug() << "Cancel work";
+    cancelRequested = true;
+}
+
+void SerialWorker::timerCallback()
+{
+    {
+        QMutexLocker lock(&busyMutex);
+        if (flashBusy) {
+            pollTimer->start(kBusyPollMs);
+            return;
+        }
+    }
+    if (!portCreated || !serialPort) {
+        pollTimer->start(kBusyPollMs);
+        return;
+    }
+
+    int interval = kTextPollMs;
+    switch (activeTab) {
+    case kFirmwareTab:
+        interval = detectBoard();
+        break;
+    case kTerminalTab:
+        releaseBoard();
+        routeBoardText(false);
+        break;
+    case kFodTab:
+        releaseBoard();
+        if (captureOn)
+            routeBoardText(true);
+        break;
+    default:
+        break;
+    }
+    pollTimer->start(interval);
+}
+
+int SerialWorker::detectBoard()
+{
+    QByteArray status(kRegisterBufferSize, kRegisterFiller);
+    if (!target.readRegisters(*serialPort, RWTarget::REG_BOOT_STATUS, 1, status)) {
+        qDebug() << "No board connected...";
+        emit boardConnectedStatus(false);
+        if (!noBoardReported) {
+            noBoardReported = true;
+            emit transferStatus(QStringLiteral("No Board connected."));
+        }
+        boardDetected = false;
+        return kNoAnswerPollMs;
+    }
+
+    if (isBootloaderStatus(status)) {
+        if (!boardDetected) {
+            boardDetected = true;
+            noBoardReported = false;
+            qDebug() << "Board is now connected.";
+            emit boardConnectedStatus(true);
+            emit transferStatus(QStringLiteral("Board is now connected."));
+            queryInfoBlock();
+        }
+        return kBoardAnsweredPollMs;
+    }
+
+    // The board answers but runs its application: restart it into the bootloader.
+    qDebug() << "Not in boot mode...";
+    qDebug() << "Writing reset register...";
+    target.writeRegisters(*serialPort, RWTarget::REG_RESET, 1, kResetToBootloader);
+    return kBoardAnsweredPollMs;
+}
+
+void SerialWorker::releaseBoard()
+{
+    if (!boardDetected)
+        return;
+    emit boardConnectedStatus(false);
+    boardDetected = false;
+    target.writeRegisters(*serialPort, RWTarget::REG_RESET, 1, kResetToApplication);
+    QThread::msleep(kReleaseSettleMs);
+}
+
+void SerialWorker::queryInfoBlock()
+{
+    qDebug() << "Querying RO registers";
+    qDebug() << "Size of app struct is" << RWTarget::APP_INFO_BLOCK_SIZE;
+
+    RWTarget::APP_BL_REG_RO_T info;
+
+    QByteArray app(RWTarget::APP_INFO_BLOCK_SIZE, kRegisterFiller);
+    target.readRegisters(*serialPort, RWTarget::REG_APP_FW_VERSION, RWTarget::APP_INFO_BLOCK_SIZE / 2, app);
+    const auto *a = reinterpret_cast<const uchar *>(app.constData());
+    qDebug() << "FW Version is" << qFromLittleEndian<quint16>(a);
+    qDebug() << "Part Number is" << qFromLittleEndian<quint16>(a + 2);
+    qDebug() << "HW Descriptor is" << qFromLittleEndian<quint16>(a + 4);
+    constexpr int kDescriptionOffset = 22;
+    const QByteArray descriptionBytes = app.mid(kDescriptionOffset, RWTarget::APP_INFO_BLOCK_SIZE - kDescriptionOffset);
+    const int end = descriptionBytes.indexOf('\0');
+    qDebug() << "Description is" << QString::fromUtf8(end < 0 ? descriptionBytes : descriptionBytes.left(end));
+
+    QByteArray bl(RWTarget::BL_INFO_BLOCK_SIZE, kRegisterFiller);
+    target.readRegisters(*serialPort, RWTarget::REG_BL_VERSION, RWTarget::BL_INFO_BLOCK_SIZE / 2, bl);
+    const auto *b = reinterpret_cast<const uchar *>(bl.constData());
+    const quint16 pageSize = qFromLittleEndian<quint16>(b + 6);
+    qDebug() << "BL Version is" << qFromLittleEndian<quint16>(b);
+    qDebug() << "Part Number is" << qFromLittleEndian<quint16>(b + 2);
+    qDebug() << "Settings Page Num:" << qFromLittleEndian<quint16>(b + 10);
+    qDebug() << "Cal Page Num:" << qFromLittleEndian<quint16>(b + 12);
+    qDebug() << "Page size is" << pageSize;
+
+    std::memcpy(info.APP_INFO_BLOCK.data(), app.constData(), info.APP_INFO_BLOCK.size());
+    std::memcpy(info.BL_INFO_BLOCK.data(), bl.constData(), info.BL_INFO_BLOCK.size());
+
+    QByteArray settings(kSettingsBufferSize, kPageFiller);
+    readSettingsPage(settings, RWTarget::SETTINGS_RECORD_SIZE, pageSize);
+    std::memcpy(info.SETTINGS_RECORD.data(), settings.constData(), info.SETTINGS_RECORD.size());
+
+    // Page bytes 98 and 99 are not carried: the serial number follows the header directly.
+    QByteArray calibration(kCalibrationBufferSize, kPageFiller);
+    readCalibrationPage(calibration, RWTarget::CALIBRATION_RECORD_SIZE, pageSize);
+    std::memcpy(info.CALIBRATION_RECORD.data(), calibration.constData(), RWTarget::CAL_HEADER_SIZE);
+    std::memcpy(info.CALIBRATION_RECORD.data() + RWTarget::CAL_HEADER_SIZE,
+                calibration.constData() + RWTarget::CAL_SERIAL_OFFSET, RWTarget::CAL_SERIAL_SIZE);
+
+    emit updateBlAppInfo(info);
+}
+
+void SerialWorker::readSettingsPage(QByteArray &buffer, quint16 size, quint16 pieceSize)
+{
+    readPageInPieces(target, *serialPort, PageKind::Settings, buffer, size, pieceSize);
+}
+
+void SerialWorker::readCalibrationPage(QByteArray &buffer, quint16 size, quint16 pieceSize)
+{
+    readPageInPieces(target, *serialPort, PageKind::Calibration, buffer, size, pieceSize);
+}
+
+void SerialWorker::routeBoardText(bool toFod)
+{
+    serialReadBuffer.clear();
+    if (!target.pollRead(*serialPort, serialReadBuffer))
+        return;
+    // A zero byte ends the text of this read; what follows it is neither shown nor captured.
+    const int zero = serialReadBuffer.indexOf('\0');
+    const QByteArray bytes = zero < 0 ? serialReadBuffer : serialReadBuffer.left(zero);
+    const QString text = QString::fromUtf8(bytes);
+    if (toFod) {
+        emit fodOutputMessage(text);
+        fodCaptureText.append(QString::fromLatin1(bytes));
+    } else {
+        emit terminalOutputMessage(text);
+    }
+}
+
+void SerialWorker::discardPortBuffers()
+{
+    if (serialPort && serialPort->isOpen())
+        serialPort->clear(QSerialPort::AllDirections);
+}
+
+void SerialWorker::checkBoxUpdateFlashApp(bool checked)
+{
+    flashSelection.app = checked;
+}
+
+void SerialWorker::checkBoxUpdateFlashSettings(bool checked)
+{
+    flashSelection.settings = checked;
+}
+
+void SerialWorker::checkBoxUpdateFlashCalibration(bool checked)
+{
+    flashSelection.calibration = checked;
+}
+
+void SerialWorker::checkBoxUpdateIgnoreHardwareID(bool checked)
+{
+    flashSelection.ignoreHardwareId = checked;
+}
+
+void SerialWorker::tabIndexChanged(int tabIndex)
+{
+    qDebug() << "Tab is now" << tabIndex;
+    if (quint32(tabIndex) > kFodTab)
+        return;
+    activeTab = quint32(tabIndex);
+    if (activeTab == kFirmwareTab)
+        noBoardReported = false;
+    if (activeTab == kTerminalTab && portOpen) {
+        discardPortBuffers();
+        emit terminalOutputMessage(QStringLiteral("\r\n"));
+    }
+}
+
+void SerialWorker::fodCaptureControl(bool on)
+{
+    qDebug() << "Control is" << on;
+    captureOn = on;
+    discardPortBuffers();
+    if (on) {
+        fodCaptureLines.clear();
+        fodCaptureText.clear();
+    } else {
+        emit fodOutputMessage(QStringLiteral("\r\n"));
+    }
+}
+
+void SerialWorker::fodClearCapture()
+{
+    qDebug() << "fodClearCapture";
+    fodCaptureLines.clear();
+    fodCaptureText.clear();
+}
+
+void SerialWorker::fodGainChanged(int gain)
+{
+    if (gain < 2 || gain > 4 || !serialPort || !portOpen)
+        return;
+    const char setting = char('0' + gain);
+    target.writePacket(*serialPort, QByteArray(1, setting));
+    qDebug() << "Serial output:" << setting;
+}
+
+void SerialWorker::fodCalculateGains(FOD_BOARD_TYPE_T board)
+{
+    FodGainResult result{};
+    qDebug() << "Board is" << int(board);
+
+    if (board == FOD_BOARD_XMC || board == FOD_BOARD_AUTOMOTIVE) {
+        fodCaptureLines = splitCaptureLines(fodCaptureText);
+        emit fodOutputMessage(board == FOD_BOARD_XMC ? QStringLiteral("Calculating Gains for XMC Board...\r\n")
+                                                     : QStringLiteral("Calculating Gains for Auto Board...\r\n"));
+    }
+    if (fodCaptureLines.isEmpty()) {
+        qDebug() << "No captured data!";
+        emit fodOutputMessage(QStringLiteral("No captured data!\r\n"));
+        emit gainCalculationStatus(false);
+        return;
+    }
+
+    FodMessages messages;
+    messages.output = [this](const std::string &text) { emit fodOutputMessage(QString::fromStdString(text)); };
+    messages.debug = [](const std::string &text) { qDebug().noquote() << QString::fromStdString(text); };
+    if (!parseFodData(fodCaptureLines, int(board), fodDataTable, result, messages)) {
+        emit gainCalculationStatus(false);
+        return;
+    }
+
+    if (serialPort && portOpen) {
+        writeFodParameters(target, *serialPort, board, result,
+                           [this](const QString &text) { emit fodOutputMessage(text); });
+    } else {
+        emit fodOutputMessage(QStringLiteral("COM port is not open: FOD Parameters were not written.\r\n"));
+    }
+    emit gainCalculationStatus(true);
+}

@@ -53,9 +53,9 @@ double FodLineGenerator::gaussian()
 std::string FodLineGenerator::next(int gain)
 {
     const uint64_t i = index++;
-    // Steps coprime with the ranges visit every value; the offset of 500 puts the first three
+    // Steps coprime with the ranges visit every value; the offset of 800 puts the first three
     // lines into the three parts of the factor curve.
-    const long x = static_cast<long>((i * 1237 + 500) % (kSweepMax + 1));
+    const long x = static_cast<long>((i * 1237 + 800) % (kSweepMax + 1));
     const long power = 800 + static_cast<long>((i * 613) % 1700);
     const long loss = 40 + static_cast<long>((i * 29) % 120);
     const long field1 = 120000 + static_cast<long>((i * 977) % 20000);

@@ -92,7 +92,8 @@ struct FaultConfig {
 // What the application firmware prints.
 struct AppTextConfig {
     double linesPerSecond = 10.0;
-    std::vector<std::string> plainLines{"Zavlo TX application running"};
+    // No "Z" (0x5A) by default: the tool's reader would take it for a frame start.
+    std::vector<std::string> plainLines{"TX application running"};
     int statusLineEvery = 10;          // every Nth line is a non-data line with "="; 0: never
     int plainLineEvery = 0;            // with FOD lines: every Nth line is a plain one; 0: never
     std::vector<std::string> fodLines; // cycled; takes precedence over generated lines

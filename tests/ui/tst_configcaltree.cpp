@@ -1,0 +1,188 @@
+#include "configcaldelegate.h"
+#include "windowtesthelpers.h"
+
+#include <QLineEdit>
+#include <QStandardItemModel>
+#include <QStyleOptionViewItem>
+#include <QTest>
+#include <QTextEdit>
+#include <QTreeWidget>
+
+using namespace windowtest;
+
+namespace {
+
+// Finds an item by its path of column-0 texts, e.g. {"Coil[4]", "Coil[2]"}.
+QTreeWidgetItem *treeItem(QTreeWidget *tree, const QStringList &path)
+{
+    QTreeWidgetItem *found = nullptr;
+    for (int i = 0; i < tree->topLevelItemCount() && !found; ++i)
+        if (tree->topLevelItem(i)->text(0) == path.first())
+            found = tree->topLevelItem(i);
+    for (int depth = 1; found && depth < path.size(); ++depth) {
+        QTreeWidgetItem *child = nullptr;
+        for (int i = 0; i < found->childCount() && !child; ++i)
+            if (found->child(i)->text(0) == path.at(depth))
+                child = found->child(i);
+        found = child;
+    }
+    return found;
+}
+
+} // namespace
+
+class tst_ConfigCalTree : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { registerWindowTypes(); }
+
+    void delegate_storesOnlyWholeDecimalNumbers_data();
+    void delegate_storesOnlyWholeDecimalNumbers();
+    void delegate_editorIsAPlainLineEditFilledFromTheModel();
+    void doubleClick_makesOnlyValueCellsOfLeavesEditable_data();
+    void doubleClick_makesOnlyValueCellsOfLeavesEditable();
+    void currentItem_showsTheGroupName_data();
+    void currentItem_showsTheGroupName();
+    void currentItem_toleratesNoCurrentItem();
+};
+
+void tst_ConfigCalTree::delegate_storesOnlyWholeDecimalNumbers_data()
+{
+    QTest::addColumn<QString>("entry");
+    QTest::addColumn<bool>("accepted");
+    QTest::newRow("negative number") << "-42" << true;
+    QTest::newRow("largest int") << "2147483647" << true;
+    QTest::newRow("smallest int") << "-2147483648" << true;
+    QTest::newRow("hexadecimal") << "0x1F" << false;
+    QTest::newRow("empty text") << "" << false;
+    QTest::newRow("digits then letters") << "42abc" << false;
+    QTest::newRow("lone sign") << "-" << false;
+    QTest::newRow("beyond int range") << "2147483648" << false;
+}
+
+void tst_ConfigCalTree::delegate_storesOnlyWholeDecimalNumbers()
+{
+    QFETCH(QString, entry);
+    QFETCH(bool, accepted);
+
+    QStandardItemModel model(1, 2);
+    const QModelIndex index = model.index(0, 1);
+    model.setData(index, QStringLiteral("7"), Qt::EditRole);
+
+    configCalDelegate delegate;
+    QLineEdit editor;
+    editor.setText(entry);
+    QTest::ignoreMessage(QtDebugMsg, "Entered setModelData");
+    if (!accepted)
+        QTest::ignoreMessage(QtDebugMsg, "Not valid");
+    delegate.setModelData(&editor, &model, index);
+
+    const QVariant stored = model.data(index, Qt::EditRole);
+    QCOMPARE(stored.toString(), accepted ? entry : QStringLiteral("7"));
+    QCOMPARE(stored.userType(), int(QMetaType::QString));
+}
+
+void tst_ConfigCalTree::delegate_editorIsAPlainLineEditFilledFromTheModel()
+{
+    QStandardItemModel model(1, 2);
+    const QModelIndex index = model.index(0, 1);
+    model.setData(index, QStringLiteral("123"), Qt::EditRole);
+
+    configCalDelegate delegate;
+    QWidget parent;
+    QStyleOptionViewItem option;
+    option.rect = QRect(5, 6, 70, 20);
+    QTest::ignoreMessage(QtDebugMsg, "Entered createEditor");
+    QWidget *editor = delegate.createEditor(&parent, option, index);
+    auto *lineEdit = qobject_cast<QLineEdit *>(editor);
+    QVERIFY(lineEdit);
+    QCOMPARE(lineEdit->parentWidget(), &parent);
+    QVERIFY(!lineEdit->validator());
+    QVERIFY(lineEdit->inputMask().isEmpty());
+
+    QTest::ignoreMessage(QtDebugMsg, "Entered setEditorData");
+    QTest::ignoreMessage(QtDebugMsg, "String is  \"123\"");
+    delegate.setEditorData(editor, index);
+    QCOMPARE(lineEdit->text(), QStringLiteral("123"));
+
+    delegate.updateEditorGeometry(editor, option, index);
+    QCOMPARE(editor->geometry(), option.rect);
+}
+
+void tst_ConfigCalTree::doubleClick_makesOnlyValueCellsOfLeavesEditable_data()
+{
+    QTest::addColumn<QStringList>("path");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("editable");
+    QTest::newRow("name of General") << QStringList{"General"} << 0 << false;
+    QTest::newRow("value of General") << QStringList{"General"} << 1 << true;
+    QTest::newRow("value of SMPS") << QStringList{"SMPS"} << 1 << true;
+    QTest::newRow("value of group Ping[3]") << QStringList{"Ping[3]"} << 1 << false;
+    QTest::newRow("value of group Coil[4]") << QStringList{"Coil[4]"} << 1 << false;
+    QTest::newRow("value of group PID[10]") << QStringList{"PID[10]"} << 1 << false;
+    QTest::newRow("value of Coil[2]") << QStringList{"Coil[4]", "Coil[2]"} << 1 << true;
+    QTest::newRow("name of Coil[2]") << QStringList{"Coil[4]", "Coil[2]"} << 0 << false;
+    QTest::newRow("value of the last PID child") << QStringList{"PID[10]", "Ping[9]"} << 1 << true;
+}
+
+void tst_ConfigCalTree::doubleClick_makesOnlyValueCellsOfLeavesEditable()
+{
+    QFETCH(QStringList, path);
+    QFETCH(int, column);
+    QFETCH(bool, editable);
+
+    auto window = makeWindow();
+    auto *tree = widget<QTreeWidget>(*window, "configCalTree");
+    QTreeWidgetItem *item = treeItem(tree, path);
+    QVERIFY(item);
+    QVERIFY(!(item->flags() & Qt::ItemIsEditable));
+
+    emit tree->itemDoubleClicked(item, column);
+    QCOMPARE(bool(item->flags() & Qt::ItemIsEditable), editable);
+
+    // A later double click on the name makes the same item read-only again.
+    emit tree->itemDoubleClicked(item, 0);
+    QVERIFY(!(item->flags() & Qt::ItemIsEditable));
+    QVERIFY(item->flags() & Qt::ItemIsEnabled);
+}
+
+void tst_ConfigCalTree::currentItem_showsTheGroupName_data()
+{
+    QTest::addColumn<QStringList>("path");
+    QTest::addColumn<QString>("details");
+    QTest::newRow("top-level item") << QStringList{"SMPS"} << "SMPS Descritpion:";
+    QTest::newRow("group") << QStringList{"Ping[3]"} << "Ping[3] Descritpion:";
+    QTest::newRow("child shows its group") << QStringList{"Coil[4]", "Coil[2]"} << "Coil[4] Descritpion:";
+    QTest::newRow("PID child named Ping") << QStringList{"PID[10]", "Ping[4]"} << "PID[10] Descritpion:";
+}
+
+void tst_ConfigCalTree::currentItem_showsTheGroupName()
+{
+    QFETCH(QStringList, path);
+    QFETCH(QString, details);
+    auto window = makeWindow();
+    auto *tree = widget<QTreeWidget>(*window, "configCalTree");
+    auto *detailsEdit = widget<QTextEdit>(*window, "registerDetailsEdit");
+    QCOMPARE(detailsEdit->toPlainText(), QStringLiteral("Register Details"));
+
+    QTreeWidgetItem *item = treeItem(tree, path);
+    QVERIFY(item);
+    tree->setCurrentItem(item);
+    QCOMPARE(detailsEdit->toPlainText(), details);
+}
+
+void tst_ConfigCalTree::currentItem_toleratesNoCurrentItem()
+{
+    auto window = makeWindow();
+    auto *tree = widget<QTreeWidget>(*window, "configCalTree");
+    auto *detailsEdit = widget<QTextEdit>(*window, "registerDetailsEdit");
+    tree->setCurrentItem(treeItem(tree, {"General"}));
+    tree->clear();
+    QVERIFY(!tree->currentItem());
+    QCOMPARE(detailsEdit->toPlainText(), QStringLiteral("General Descritpion:"));
+}
+
+QTEST_MAIN(tst_ConfigCalTree)
+#include "tst_configcaltree.moc"

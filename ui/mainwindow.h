@@ -1,0 +1,116 @@
+#pragma once
+
+#include "fodtypes.h"
+#include "rwtarget.h"
+
+#include <QList>
+#include <QMainWindow>
+#include <QRect>
+#include <QSize>
+#include <QString>
+
+#include <functional>
+
+class QThread;
+class QTreeWidgetItem;
+class SerialWorker;
+
+namespace Ui {
+class MainWindow;
+}
+
+// The program's only window: firmware update, terminal and FOD tabs, the port controls and the
+// console. It drives the serial worker on its own thread purely through signals and slots.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // One serial port as the port list sees it.
+    struct ComPortEntry {
+        QString portName;
+        QString manufacturer;
+        QString description;
+        bool busy = false;
+    };
+    using ComPortEnumerator = std::function<QList<ComPortEntry>()>;
+
+    // Replaces where the port list comes from (the system's ports by default); an empty function
+    // restores the default. Takes effect for windows built afterwards and for every later rebuild.
+    static void setComPortEnumerator(ComPortEnumerator enumerator);
+    static QList<ComPortEntry> systemComPorts();
+
+    // The window's share of the usable screen area, truncated toward zero.
+    static QSize initialWindowSize(const QRect &availableArea);
+
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    void setCommandLineMode();
+    void setFirmwareFilePath(const QString &path);
+
+    // Reads the header of the selected image, shows it and sets the section check boxes.
+    void loadFirmwareFile();
+
+signals:
+    void connectCOMPortRequest(QString port);
+    void disconnectCOMPortRequest();
+    void cancelFlashDeviceRequest();
+    void flashDeviceRequest(QString filePath);
+    void tabIndexChanged(int tabIndex);
+    void fodCaptureControl(bool);
+    void fodClearCapture();
+    void fodCalculateGains(FOD_BOARD_TYPE_T board);
+    void fodGainChanged(int gain);
+
+public slots:
+    void connectCOMPortResponse(bool response);
+    void disconnectCOMPortResponse();
+    void updateProgressBarRequest(int progress);
+    void updateBytesTransferredRequest(int progress);
+    void transferStatus(QString msg);
+    void rw_response(RWTarget::RW_RESPONSE_T response);
+    void boardConnectedStatus(bool connected);
+    void updateBlAppInfo(RWTarget::APP_BL_REG_RO_T data);
+    void tabSelected();
+    void terminalOutputMessage(QString msg);
+    void fodOutputMessage(QString msg);
+    void gainCalculationStatus(bool);
+
+private slots:
+    void on_configCalTree_itemDoubleClicked(QTreeWidgetItem *item, int column);
+    void on_configCalTree_currentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);
+    void on_fwFlashFirmwareButton_clicked();
+    void on_comPortRefreshPortsButton_clicked();
+    void on_comPortConnectButton_clicked();
+    void on_fwClearConsoleButton_clicked();
+    void on_fwLoadFirmwareButton_clicked();
+    void on_fodControlButton_clicked();
+    void on_fodClearBuffer_clicked();
+    void on_fodCalculateGains_clicked();
+    void on_fodXMCSelected_clicked();
+    void on_fodAutomotiveSelected_clicked();
+    void on_fodButtonGain2_clicked();
+    void on_fodButtonGain3_clicked();
+    void on_fodButtonGain4_clicked();
+
+private:
+    void appendConsoleMessage(const QString &msg);
+    void populateComPorts();
+    void connectWorker();
+    void prepareFirmwareTab();
+    void setFodControlsForClosedPort();
+    void setInfoRow(int row, const QString &text);
+    void setFodSessionControlsEnabled(bool enabled);
+    void setFlashTabsEnabled(bool enabled);
+    bool workerBusy() const;
+
+    Ui::MainWindow *ui;
+    QThread *workerThread;
+    SerialWorker *worker;
+    bool comPortOpen = false;
+    QString firmwareFilePath;
+    bool boardConnected = false;
+    bool commandLineMode = false;
+    QString lastDirectory;
+};

@@ -1,0 +1,147 @@
+// The fast search against the reference on many small inputs.
+
+#include "fodsearch.h"
+#include "fodtestdata.h"
+
+#include <QtTest>
+
+#include <limits>
+
+using namespace fodtest;
+
+namespace {
+
+QString describe(const FodSearchResult &r)
+{
+    QStringList parts;
+    for (int i : r.index)
+        parts << QString::number(i);
+    return QStringLiteral("found %1 at [%2] cost %3").arg(r.found).arg(parts.join(',')).arg(r.cost, 0, 'g', 17);
+}
+
+void compareWithReference(const std::vector<FodRow> &rows, const FodGrids &grids, const QString &what,
+                          FodSearchStats *stats = nullptr)
+{
+    const FodSearchResult reference = fodSearchReference(rows, grids);
+    for (unsigned threads : {1u, 2u, 3u}) {
+        const FodSearchResult fast = fodSearchFast(rows, grids, threads, stats);
+        const QString message =
+            what +
+            QStringLiteral(" threads %1: reference %2, fast %3").arg(threads).arg(describe(reference), describe(fast));
+        QVERIFY2(fast.found == reference.found, qPrintable(message));
+        if (reference.found) {
+            QVERIFY2(fast.index == reference.index, qPrintable(message));
+            QVERIFY2(fast.cost == reference.cost, qPrintable(message));
+        }
+    }
+}
+
+} // namespace
+
+class TestFodSearch : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fastMatchesReference_data()
+    {
+        QTest::addColumn<int>("board");
+        QTest::newRow("automotive grids") << 0;
+        QTest::newRow("xmc grids") << 1;
+    }
+
+    // Seeds 1 to 400, windows of the real grids so that the reference stays quick.
+    void fastMatchesReference()
+    {
+        QFETCH(int, board);
+        const FodGrids full = board == 0 ? automotiveFodGrids() : xmcFodGrids();
+        for (std::uint32_t seed = 1; seed <= 400; ++seed) {
+            Lcg random(seed + 1000u * static_cast<std::uint32_t>(board));
+            const FodGrids grids = windowGrids(full, random);
+            const std::vector<FodRow> rows = randomCapture(grids, random, random.between(2, 12));
+            compareWithReference(rows, grids, QStringLiteral("seed %1").arg(seed));
+            if (QTest::currentTestFailed())
+                return;
+        }
+    }
+
+    // Seeds 1 to 100: the two fod_offset neighbours of the data's offset tie up to rounding.
+    void nearTies_fastMatchesReference()
+    {
+        for (std::uint32_t seed = 1; seed <= 100; ++seed) {
+            Lcg random(seed);
+            const FodGrids full = seed % 2 ? automotiveFodGrids() : xmcFodGrids();
+            FodGrids grids = windowGrids(full, random);
+            FodSearchStats stats;
+            const std::vector<FodRow> rows = midOffsetCapture(grids, random, random.between(3, 30));
+            compareWithReference(rows, grids, QStringLiteral("seed %1").arg(seed), &stats);
+            if (QTest::currentTestFailed())
+                return;
+            QVERIFY2(stats.candidates >= 2, qPrintable(QStringLiteral("seed %1").arg(seed)));
+        }
+    }
+
+    void exactTies_data()
+    {
+        QTest::addColumn<float>("x");
+        QTest::addColumn<int>("tiedFactor2");
+        QTest::newRow("x below 2000: factor2 never matters") << 1500.0f << 1;
+        QTest::newRow("x 0: neither factor matters") << 0.0f << 1;
+        QTest::newRow("x 3000: factor1 never matters") << 3000.0f << 0;
+    }
+
+    void exactTies()
+    {
+        QFETCH(float, x);
+        QFETCH(int, tiedFactor2);
+        const FodGrids grids = automotiveFodGrids();
+        FodParameterSet p = fodParametersAt(grids, {4, 9, 7, 5, 6, 8});
+        std::vector<FodRow> rows;
+        for (int i = 0; i < 4; ++i)
+            rows.push_back(modelRow(p, 1.0f, x + static_cast<float>(i % 2), 1200.0f + 300.0f * i, 60.0f + i));
+        FodGrids small = grids;
+        small.gv = {grids.gv[4]};
+        small.gi = {grids.gi[9]};
+        FodSearchStats stats;
+        compareWithReference(rows, small, QStringLiteral("ties"), &stats);
+        const FodSearchResult fast = fodSearchFast(rows, small, 2);
+        QVERIFY(fast.found);
+        if (tiedFactor2)
+            QCOMPARE(fast.index[5], 0);
+        else
+            QCOMPARE(fast.index[4], 0);
+        QVERIFY(stats.candidates >= 12);
+    }
+
+    void nonFiniteFields_fallBackAndFindNothing_data()
+    {
+        QTest::addColumn<int>("field");
+        QTest::addColumn<float>("value");
+        const float inf = std::numeric_limits<float>::infinity();
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        QTest::newRow("nan x") << 2 << nan;
+        QTest::newRow("infinite x") << 2 << inf;
+        QTest::newRow("negative infinite x") << 2 << -inf;
+        QTest::newRow("infinite power field") << 3 << inf;
+        QTest::newRow("nan loss field") << 4 << nan;
+        QTest::newRow("infinite reference") << 6 << -inf;
+        QTest::newRow("power term overflows float") << 3 << 3e38f;
+    }
+
+    void nonFiniteFields_fallBackAndFindNothing()
+    {
+        QFETCH(int, field);
+        QFETCH(float, value);
+        Lcg random(7);
+        const FodGrids grids = windowGrids(automotiveFodGrids(), random);
+        std::vector<FodRow> rows = noiseFreeRows(randomParameters(grids, random), 6, 11);
+        rows[2][static_cast<std::size_t>(field)] = value;
+        FodSearchStats stats;
+        compareWithReference(rows, grids, QStringLiteral("non-finite"), &stats);
+        QVERIFY(!fodSearchFast(rows, grids, 2).found);
+        QCOMPARE(stats.untrustedPairs, 9);
+    }
+};
+
+QTEST_APPLESS_MAIN(TestFodSearch)
+#include "tst_fodsearch.moc"

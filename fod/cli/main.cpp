@@ -103,12 +103,12 @@ int main(int argc, char *argv[])
     options.method = parser.isSet(referenceOption) ? FodSearchMethod::Reference : FodSearchMethod::Fast;
     options.threads = static_cast<unsigned>(threads);
 
-    QStringList lines;
-    if (board == FOD_BOARD_AUTOMOTIVE || board == FOD_BOARD_XMC) {
-        lines = splitCaptureLines(capture);
+    // Unlike the worker, which keeps the lines of its last calculation for an unknown board, the tool
+    // has only the file, so an unknown board goes on to the parse and is refused there.
+    const QStringList lines = splitCaptureLines(capture);
+    if (board == FOD_BOARD_AUTOMOTIVE || board == FOD_BOARD_XMC)
         messages.out(board == FOD_BOARD_XMC ? "Calculating Gains for XMC Board...\r\n"
                                             : "Calculating Gains for Auto Board...\r\n");
-    }
     if (lines.isEmpty()) {
         messages.log("No captured data!");
         messages.out("No captured data!\r\n");

@@ -1,0 +1,204 @@
+#include "boardsimulator.h"
+#include "imagebuilder.h"
+#include "rwtarget.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QtTest>
+
+#include <functional>
+
+namespace {
+
+constexpr int kFlashTimeoutMs = 60000;
+constexpr int kWrongPortWatchMs = 3000;
+
+using Setup = std::function<void(SimConfig &, ImageSpec &)>;
+
+QByteArray toBytes(const std::vector<uint8_t> &v, size_t count)
+{
+    return QByteArray(reinterpret_cast<const char *>(v.data()), int(qMin(count, v.size())));
+}
+
+QProcessEnvironment guiEnvironment()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+QString guiPath()
+{
+    return qEnvironmentVariable("ZAVLO_BIN_DIR") + QStringLiteral("/zavlo-gui");
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(Setup)
+
+// The real program as a separate process: "zavlo-gui -p PORT -i FILE" against the simulated board
+// flashes once and exits with the flash result.
+class TestFlashCommandLine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void commandLineFlash_exitsWithResult_data();
+    void commandLineFlash_exitsWithResult();
+    void boardGoneDuringFlash_exitsWithReadTimeout();
+    void wrongPort_doesNotExit();
+
+private:
+    QTemporaryDir dir;
+};
+
+void TestFlashCommandLine::initTestCase()
+{
+    QVERIFY(dir.isValid());
+    QVERIFY2(QFileInfo(guiPath()).isExecutable(), qPrintable(guiPath()));
+}
+
+void TestFlashCommandLine::commandLineFlash_exitsWithResult_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("good image: exit 0, the board holds it")
+        << Setup([](SimConfig &, ImageSpec &) {}) << int(RWTarget::RW_SUCCESS);
+    QTest::newRow("board in its application is restarted and flashed")
+        << Setup([](SimConfig &c, ImageSpec &) { c.startMode = BoardMode::Application; }) << int(RWTarget::RW_SUCCESS);
+    QTest::newRow("board error on a block: exit 4")
+        << Setup([](SimConfig &c, ImageSpec &) { c.faults.errorOnBlockWrite[2] = 0xFE; })
+        << int(RWTarget::RW_INVALID_RESPONSE);
+    QTest::newRow("application failing the board's CRC: exit 7")
+        << Setup([](SimConfig &, ImageSpec &i) { i.badApplicationCrc = true; }) << int(RWTarget::RW_CRC_CHECK_FAILED);
+    QTest::newRow("other hardware: exit 9")
+        << Setup([](SimConfig &c, ImageSpec &) { c.hwDescriptor = 0x0043; }) << int(RWTarget::RW_INVALID_HARDWARE_ID);
+    QTest::newRow("file without the image magic offers no section: exit 10")
+        << Setup([](SimConfig &, ImageSpec &i) { i.wrongMagic = true; }) << int(RWTarget::RW_NO_SECTION_SELECTED);
+}
+
+void TestFlashCommandLine::commandLineFlash_exitsWithResult()
+{
+    QFETCH(Setup, setup);
+    QFETCH(int, exitCode);
+
+    SimConfig config;
+    ImageSpec spec;
+    spec.applicationSize = 3000;
+    spec.settingsSize = 256;
+    spec.calibrationSize = 256;
+    setup(config, spec);
+    BoardSimulator sim(config);
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    const QString image = dir.filePath(QStringLiteral("image-%1.bin").arg(QTest::currentDataTag()).replace(' ', '_'));
+    QVERIFY(writeFirmwareImage(image.toStdString(), spec));
+
+    QProcess gui;
+    gui.setProcessEnvironment(guiEnvironment());
+    gui.start(guiPath(), {"-p", QString::fromStdString(sim.slavePath()), "-i", image});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+    const bool finished = gui.waitForFinished(kFlashTimeoutMs);
+    const QString log = QString::fromLocal8Bit(gui.readAllStandardError());
+    if (!finished) {
+        gui.kill();
+        gui.waitForFinished();
+    }
+    QVERIFY2(finished, qPrintable(log));
+    QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(gui.exitCode() == exitCode, qPrintable(QStringLiteral("exit %1\n").arg(gui.exitCode()) + log));
+    QVERIFY2(log.contains(QStringLiteral("Exiting with response")), qPrintable(log));
+
+    const BoardSnapshot board = sim.snapshot();
+    if (exitCode == RWTarget::RW_SUCCESS) {
+        QCOMPARE(toBytes(board.application, spec.applicationSize), toBytes(imageApplicationBytes(spec), ~size_t(0)));
+        QCOMPARE(toBytes(board.settings, spec.settingsSize), toBytes(imageSettingsBytes(spec), ~size_t(0)));
+        QCOMPARE(toBytes(board.calibration, spec.calibrationSize), toBytes(imageCalibrationBytes(spec), ~size_t(0)));
+        QCOMPARE(board.mode, BoardMode::Application);
+    }
+    if (config.startMode == BoardMode::Application) {
+        // The board was sent to its bootloader with 0x55DD before anything was written.
+        const std::vector<RequestRecord> requests = sim.requestLog();
+        const auto reset = std::find_if(requests.begin(), requests.end(), [](const RequestRecord &r) {
+            return r.command == RWTarget::WRITE_REGISTER_COMMAND && r.address == RWTarget::REG_RESET &&
+                   r.payload == std::vector<uint8_t>{0xDD, 0x55};
+        });
+        const auto firstBlock = std::find_if(requests.begin(), requests.end(), [](const RequestRecord &r) {
+            return r.command == RWTarget::WRITE_ENCRYPTED_COMMAND;
+        });
+        QVERIFY(reset != requests.end());
+        QVERIFY(firstBlock != requests.end());
+        QVERIFY(reset < firstBlock);
+    }
+}
+
+void TestFlashCommandLine::boardGoneDuringFlash_exitsWithReadTimeout()
+{
+    SimConfig config;
+    // Paced, so the flash is still running when the board stops answering.
+    config.faults.pace115200 = true;
+    ImageSpec spec;
+    spec.applicationSize = 64 * 64;
+    BoardSimulator sim(config);
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    const QString image = dir.filePath(QStringLiteral("gone.bin"));
+    QVERIFY(writeFirmwareImage(image.toStdString(), spec));
+
+    QProcess gui;
+    gui.setProcessEnvironment(guiEnvironment());
+    gui.start(guiPath(), {"-p", QString::fromStdString(sim.slavePath()), "-i", image});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+
+    QElapsedTimer watch;
+    watch.start();
+    bool blocksSeen = false;
+    while (!blocksSeen && watch.elapsed() < kFlashTimeoutMs && gui.state() == QProcess::Running) {
+        const std::vector<RequestRecord> requests = sim.requestLog();
+        blocksSeen = std::any_of(requests.begin(), requests.end(),
+                                 [](const RequestRecord &r) { return r.command == RWTarget::WRITE_ENCRYPTED_COMMAND; });
+        if (!blocksSeen)
+            QThread::msleep(5);
+    }
+    QVERIFY(blocksSeen);
+    FaultConfig faults = sim.faults();
+    faults.absent = true;
+    sim.setFaults(faults);
+
+    const bool finished = gui.waitForFinished(kFlashTimeoutMs);
+    const QString log = QString::fromLocal8Bit(gui.readAllStandardError());
+    if (!finished) {
+        gui.kill();
+        gui.waitForFinished();
+    }
+    QVERIFY2(finished, qPrintable(log));
+    QVERIFY2(gui.exitCode() == RWTarget::RW_READ_TIMEOUT,
+             qPrintable(QStringLiteral("exit %1\n").arg(gui.exitCode()) + log));
+    QVERIFY(sim.snapshot().blockWriteCount < 64);
+}
+
+void TestFlashCommandLine::wrongPort_doesNotExit()
+{
+    ImageSpec spec;
+    const QString image = dir.filePath(QStringLiteral("noport.bin"));
+    QVERIFY(writeFirmwareImage(image.toStdString(), spec));
+
+    QProcess gui;
+    gui.setProcessEnvironment(guiEnvironment());
+    gui.start(guiPath(), {"-p", dir.filePath("no-such-port"), "-i", image});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+    // Without a port there is no board and no result, so the program keeps waiting.
+    QVERIFY(!gui.waitForFinished(kWrongPortWatchMs));
+    QCOMPARE(gui.state(), QProcess::Running);
+    gui.terminate();
+    if (!gui.waitForFinished(5000)) {
+        gui.kill();
+        gui.waitForFinished();
+    }
+}
+
+QTEST_GUILESS_MAIN(TestFlashCommandLine)
+#include "tst_flashcommandline.moc"

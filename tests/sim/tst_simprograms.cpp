@@ -48,7 +48,11 @@ struct SimProcess {
     bool start(const QStringList &args)
     {
         process.start(binary("zavlo-sim"), args);
-        if (!process.waitForStarted(kStartMs) || !process.waitForReadyRead(kStartMs))
+        if (!process.waitForStarted(kStartMs)) {
+            qWarning("cannot start zavlo-sim: %s", qPrintable(process.errorString()));
+            return false;
+        }
+        if (!process.waitForReadyRead(kStartMs))
             return false;
         const QString line = QString::fromLatin1(process.readLine()).trimmed();
         if (!line.startsWith("PTY "))

@@ -83,7 +83,9 @@ bool RWTarget::readResponse(QSerialPort &port, QByteArray &response)
     elapsed.start();
     ResponseAssembler assembler(sof);
     while (elapsed.elapsed() <= kReadBudgetMs) {
-        if (!port.waitForReadyRead(kByteWaitMs)) {
+        // Bytes can already sit in the port's buffer (taken in while the write was waited for,
+        // or by the event loop); waiting would then only look for further bytes.
+        if (port.bytesAvailable() <= 0 && !port.waitForReadyRead(kByteWaitMs)) {
             qDebug() << "Read timeout";
             return false;
         }
@@ -121,7 +123,8 @@ bool RWTarget::checkResponse(const QByteArray &response, int command, const QStr
 
 bool RWTarget::pollRead(QSerialPort &port, QByteArray &buffer)
 {
-    if (!port.waitForReadyRead(kPollWaitMs))
+    // Text taken in by the event loop between two polls is already in the port's buffer.
+    if (port.bytesAvailable() <= 0 && !port.waitForReadyRead(kPollWaitMs))
         return false;
     if (port.bytesAvailable() > 0) {
         buffer = port.readAll();

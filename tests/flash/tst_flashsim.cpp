@@ -143,9 +143,6 @@ void TestFlashSim::boardVerdictsAndFaults_data()
     QTest::newRow("application that fails the board's CRC")
         << Setup([](SimConfig &, ImageSpec &i, FlashSelection &) { i.badApplicationCrc = true; })
         << int(RWTarget::RW_CRC_CHECK_FAILED) << "Successfully flashed Calibration Section.";
-    QTest::newRow("board that never reports a good CRC")
-        << Setup([](SimConfig &c, ImageSpec &, FlashSelection &) { c.faults.crcVerdictFail = true; })
-        << int(RWTarget::RW_CRC_CHECK_FAILED) << QString();
     QTest::newRow("settings only: no verdict, even from a failing board")
         << Setup([](SimConfig &c, ImageSpec &, FlashSelection &s) {
                c.faults.crcVerdictFail = true;
@@ -171,12 +168,6 @@ void TestFlashSim::boardVerdictsAndFaults_data()
                c.faults.splitGapUs = 100;
                i.applicationSize = 640;
            })
-        << int(RWTarget::RW_SUCCESS) << QString();
-    QTest::newRow("board descriptor 0x0000 is not set")
-        << Setup([](SimConfig &c, ImageSpec &, FlashSelection &) { c.hwDescriptor = 0x0000; })
-        << int(RWTarget::RW_SUCCESS) << QString();
-    QTest::newRow("board descriptor 0xFFFF is not set")
-        << Setup([](SimConfig &c, ImageSpec &, FlashSelection &) { c.hwDescriptor = 0xFFFF; })
         << int(RWTarget::RW_SUCCESS) << QString();
     QTest::newRow("other hardware") << Setup(
                                            [](SimConfig &c, ImageSpec &, FlashSelection &) { c.hwDescriptor = 0x0043; })

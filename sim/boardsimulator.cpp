@@ -314,7 +314,17 @@ void BoardSimulator::processFrame(const std::vector<uint8_t> &raw, Clock::time_p
         vanish();
         return;
     }
-    if (fc.absent || fc.silentOn.count(rec.index)) {
+    int commandFaultStatus = -1;
+    commandFaultMatches.resize(fc.commandFaults.size(), 0);
+    for (size_t i = 0; i < fc.commandFaults.size(); ++i) {
+        const CommandFault &cf = fc.commandFaults[i];
+        if (cf.command != f.command || (cf.address >= 0 && uint32_t(cf.address) != f.address))
+            continue;
+        const long match = commandFaultMatches[i]++;
+        if (cf.occurrence < 0 || cf.occurrence == match)
+            commandFaultStatus = cf.status;
+    }
+    if (fc.absent || fc.silentOn.count(rec.index) || commandFaultStatus == 0) {
         finish();
         return;
     }
@@ -327,6 +337,9 @@ void BoardSimulator::processFrame(const std::vector<uint8_t> &raw, Clock::time_p
     } else if (errorAt != fc.errorOn.end() || blockErrorAt != fc.errorOnBlockWrite.end()) {
         reply.send = true;
         reply.status = errorAt != fc.errorOn.end() ? errorAt->second : blockErrorAt->second;
+    } else if (commandFaultStatus > 0) {
+        reply.send = true;
+        reply.status = uint8_t(commandFaultStatus);
     } else {
         const BoardMode before = model.mode();
         reply = model.handle(f);
@@ -583,6 +596,7 @@ void BoardSimulator::setFaults(const FaultConfig &faults)
 {
     std::lock_guard<std::mutex> lock(mtx);
     cfg.faults = faults;
+    commandFaultMatches.assign(faults.commandFaults.size(), 0);
     model.setCrcVerdictFail(faults.crcVerdictFail);
     wake();
 }

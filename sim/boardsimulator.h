@@ -137,6 +137,7 @@ private:
     Clock::time_point powerOnAt;
     PowerCycleTarget pendingTarget = PowerCycleTarget::Bootloader;
 
+    std::vector<long> commandFaultMatches; // requests matched so far, one count per command fault
     long requestCounter = 0;
     long blockWriteCounter = 0;
     long powerCycles = 0;

@@ -69,6 +69,16 @@ enum class SimArea { Settings, Calibration };
 std::vector<uint8_t> simDefaultArea(SimArea area, size_t size, uint16_t major, uint16_t minor,
                                     const std::string &serial = std::string());
 
+// A fault on the requests of one command (and one register or offset), counted among
+// themselves from 0 in the order they arrive, so a test can hit "the sixth calibration page
+// read" whatever came before it.
+struct CommandFault {
+    uint8_t command = 0;
+    long address = -1;    // register or byte offset to match; -1: any
+    long occurrence = -1; // which matching request, from 0; -1: every one
+    uint8_t status = 0;   // answered with this status, not carried out; 0: ignored silently
+};
+
 // Faults the simulated board can be told to show. Requests are numbered from 0 in the order
 // in which they arrive (every complete frame, in any mode, good CRC or not); block writes
 // (codes 1, 3, 5) are numbered from 0 among themselves.
@@ -77,9 +87,10 @@ struct FaultConfig {
     std::set<long> silentOn;                   // request ignored: not carried out, not answered
     std::map<long, uint8_t> errorOn;           // answered with this status, not carried out
     std::map<long, uint8_t> errorOnBlockWrite; // the same, by block-write number
-    std::set<long> wrongEchoOn;                // carried out, answered with command ^ 0x40
-    bool garbageBeforeAll = false;             // bytes without 0x5A before every response
-    std::set<long> garbageOn;                  // ... before the response to these requests
+    std::vector<CommandFault> commandFaults;
+    std::set<long> wrongEchoOn;    // carried out, answered with command ^ 0x40
+    bool garbageBeforeAll = false; // bytes without 0x5A before every response
+    std::set<long> garbageOn;      // ... before the response to these requests
     std::vector<uint8_t> garbage{0x00, 0x11, 0xA5, 0xFF, 'x', '\r', '\n'};
     bool splitResponses = false; // every response byte written on its own
     int splitGapUs = 2000;

@@ -1,7 +1,7 @@
 // zavlo-bench-flash: the flash procedure against the simulated board on a pty.
 // (a) No turnaround delay and no pacing: the tool's cost per 64-byte block, for a 1 MiB application.
 // (b) Bytes paced at 115200 baud both ways: the achieved data rate against the line limit.
-// Options: --minimal-reporter, --default-timer-slack.
+// Option: --minimal-reporter.
 // Each run goes through the real flashImage(); reports go either to a minimal reporter or to one
 // that hands every report to another thread and waits for it, as the worker's blocking queued
 // signals do.
@@ -20,7 +20,6 @@
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
-#include <sys/prctl.h>
 
 namespace {
 
@@ -175,12 +174,6 @@ int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     const bool minimal = app.arguments().contains(QStringLiteral("--minimal-reporter"));
-    // The simulator paces bytes with timed waits, which the kernel may stretch by the default
-    // 50 us timer slack per wait; the board's UART has no such slack. The tool's own path waits on
-    // data only, never on a timeout, so this changes only how exactly the simulator keeps the line rate.
-    const bool defaultSlack = app.arguments().contains(QStringLiteral("--default-timer-slack"));
-    if (!defaultSlack)
-        prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
 
     QTemporaryDir dir;
     if (!dir.isValid())
@@ -193,10 +186,8 @@ int main(int argc, char *argv[])
     receiverThread.start();
     QObject *target = minimal ? nullptr : &receiver;
 
-    std::printf("Flash benchmark: real flashImage() against the simulated board on a pty; reporter: %s; "
-                "simulator timer slack: %s\n",
-                minimal ? "minimal (no delivery)" : "blocking hand-over to another thread per report",
-                defaultSlack ? "default" : "1 ns");
+    std::printf("Flash benchmark: real flashImage() against the simulated board on a pty; reporter: %s\n",
+                minimal ? "minimal (no delivery)" : "blocking hand-over to another thread per report");
 
     const RunResult a = runFlash(dir.path(), kUnpacedApplicationBytes, false, target);
     const RunResult b = runFlash(dir.path(), kPacedApplicationBytes, true, target);

@@ -36,7 +36,7 @@ public:
     quint32 applicationSize() const;
     quint32 settingsSize() const;
     quint32 calibrationSize() const;
-    QString description() const;      // UTF-8 up to the first zero byte, never past the header
+    QString description() const; // UTF-8 up to the first zero byte, never past the header
 
     // File offsets of the sections, in 64 bits so that sizes near 2^32 cannot wrap.
     quint64 applicationOffset() const { return HEADER_SIZE; }

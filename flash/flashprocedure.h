@@ -20,6 +20,6 @@ void flashImage(RWTarget &target, QSerialPort &port, FlashReporter &reporter, co
 
 // Sends `size` bytes of `image` from `start` as blocks of at most 64 bytes with `command`,
 // addressed by offset from the section start. On failure it has already reported the result.
-bool writeBlocks(RWTarget &target, QSerialPort &port, FlashReporter &reporter, const QByteArray &image,
-                 quint32 start, quint32 size, quint8 command, const QString &name, const QString &successMessage,
+bool writeBlocks(RWTarget &target, QSerialPort &port, FlashReporter &reporter, const QByteArray &image, quint32 start,
+                 quint32 size, quint8 command, const QString &name, const QString &successMessage,
                  std::atomic_bool &cancel);

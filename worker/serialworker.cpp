@@ -28,6 +28,9 @@ constexpr int kNoAnswerPollMs = 250;
 // Time the board needs to start its application after leaving the bootloader.
 constexpr int kReleaseSettleMs = 200;
 
+// Text the board prints while nobody reads it must not grow the port's buffer without bound.
+constexpr qint64 kReadBufferBytes = 1 << 20;
+
 constexpr quint32 kFirmwareTab = 0;
 constexpr quint32 kTerminalTab = 1;
 constexpr quint32 kFodTab = 2;
@@ -95,9 +98,15 @@ void SerialWorker::connectCOMPortRequest(QString port)
     if (!serialPort) {
         serialPort = new QSerialPort;
         portCreated = true;
+        serialPort->setReadBufferSize(kReadBufferBytes);
+        connect(serialPort, &QSerialPort::errorOccurred, this, [this](QSerialPort::SerialPortError error) {
+            if (error == QSerialPort::ResourceError && serialPort && serialPort->isOpen())
+                portLost = true;
+        });
     }
     serialPort->setPortName(port);
     serialPort->setBaudRate(kBaudRate, QSerialPort::AllDirections);
+    portLost = false;
     if (serialPort->open(QIODevice::ReadWrite)) {
         portOpen = true;
         emit connectCOMPortResponse(true);
@@ -162,6 +171,10 @@ void SerialWorker::timerCallback()
         pollTimer->start(kBusyPollMs);
         return;
     }
+    if (portLost) {
+        closeLostPort();
+        return;
+    }
 
     int interval = kTextPollMs;
     switch (activeTab) {
@@ -183,8 +196,18 @@ void SerialWorker::timerCallback()
     pollTimer->start(interval);
 }
 
+void SerialWorker::closeLostPort()
+{
+    qDebug() << "Serial port lost:" << serialPort->errorString();
+    emit transferStatus(QStringLiteral("COM port lost! Check the connection and connect again."));
+    disconnectCOMPortRequest();
+}
+
 int SerialWorker::detectBoard()
 {
+    // A board running its application prints text, which may hold the start byte; whatever
+    // came in since the last poll is not an answer to the status read.
+    serialPort->clear(QSerialPort::Input);
     QByteArray status(kRegisterBufferSize, kRegisterFiller);
     if (!target.readRegisters(*serialPort, RWTarget::REG_BOOT_STATUS, 1, status)) {
         qDebug() << "No board connected...";

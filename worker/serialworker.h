@@ -69,6 +69,9 @@ private:
     // Reads what the running application printed and routes it to the Terminal or FOD pane.
     void routeBoardText(bool toFod);
     void discardPortBuffers();
+    // A port that reported a resource error (an unplugged adapter) is closed as a disconnect
+    // request would close it, and the window is told why.
+    void closeLostPort();
 
     QSerialPort *serialPort = nullptr;
     bool portCreated = false;
@@ -83,6 +86,7 @@ private:
     quint32 activeTab = 0;
     bool captureOn = false;
     bool noBoardReported = false;
+    bool portLost = false;
 
     // The poll's read buffer and the FOD capture: the text as received while capturing on the
     // FOD tab, split into lines when a calculation starts.

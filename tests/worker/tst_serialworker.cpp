@@ -65,6 +65,9 @@ private slots:
     void terminalTab_releasesDetectedBoard();
     void flashWithoutAnswer_reportsPingFailure();
     void cancelFromAnotherThread_stopsRunningFlash();
+    void boardPrintingStartBytes_isStillRestartedAndDetected();
+    void lostPort_isClosedReportedAndCanBeReopened();
+    void lostPortDuringFlash_endsWithFailingStep();
 };
 
 void TestSerialWorker::connectToMissingPort_answersFalseAndDoesNotPoll()
@@ -261,6 +264,71 @@ void TestSerialWorker::cancelFromAnotherThread_stopsRunningFlash()
     const BoardSnapshot board = rig.sim.snapshot();
     QVERIFY(board.blockWriteCount > 0);
     QVERIFY(board.blockWriteCount < 1024);
+}
+
+void TestSerialWorker::boardPrintingStartBytes_isStillRestartedAndDetected()
+{
+    // "Z" is the start byte: text read as the start of a frame would spoil the status read.
+    SimConfig config;
+    config.startMode = BoardMode::Application;
+    config.text.plainLines = {"Zone Z1 ZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZZ temperature 41"};
+    config.text.linesPerSecond = 100;
+    WorkerRig rig(config);
+    QVERIFY(rig.open());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.info.count(), 1, 8000);
+    QCOMPARE(rig.sim.snapshot().mode, BoardMode::Bootloader);
+}
+
+void TestSerialWorker::lostPort_isClosedReportedAndCanBeReopened()
+{
+    SimConfig config;
+    QTemporaryDir dir;
+    config.linkPath = dir.filePath("zavlo-port").toStdString();
+    WorkerRig rig(config);
+    QVERIFY(rig.sim.start());
+    rig.worker.connectCOMPortRequest(QString::fromStdString(config.linkPath));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.info.count(), 1, 5000);
+
+    rig.sim.stop(); // the adapter is unplugged
+    QTRY_COMPARE_WITH_TIMEOUT(rig.disconnected.count(), 1, 5000);
+    QVERIFY(rig.statusTexts().contains(QStringLiteral("COM port lost! Check the connection and connect again.")));
+    const int boardSignals = rig.board.count();
+    QTest::qWait(400);
+    QCOMPARE(rig.board.count(), boardSignals); // no poll runs on a closed port
+
+    QVERIFY(rig.sim.start()); // plugged in again, same name
+    rig.worker.connectCOMPortRequest(QString::fromStdString(config.linkPath));
+    QCOMPARE(rig.connected.last().at(0).toBool(), true);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.info.count(), 2, 5000);
+}
+
+void TestSerialWorker::lostPortDuringFlash_endsWithFailingStep()
+{
+    SimConfig config;
+    config.faults.pace115200 = true;
+    WorkerRig rig(config);
+    QVERIFY(rig.open());
+    QTRY_COMPARE_WITH_TIMEOUT(rig.info.count(), 1, 8000);
+
+    ImageSpec spec;
+    spec.applicationSize = 64 * 1024;
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("big.bin").toStdString();
+    QVERIFY(writeFirmwareImage(path, spec));
+    rig.worker.checkBoxUpdateFlashApp(true);
+
+    std::thread unplug([&rig] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        rig.sim.stop();
+    });
+    rig.worker.flashDeviceRequest(QString::fromStdString(path));
+    unplug.join();
+
+    QCOMPARE(rig.result.count(), 1);
+    const auto code = rig.result.at(0).at(0).value<RWTarget::RW_RESPONSE_T>();
+    QVERIFY2(code == RWTarget::RW_WRITE_TIMEOUT || code == RWTarget::RW_READ_TIMEOUT,
+             qPrintable(QString::number(code)));
+    QTRY_COMPARE_WITH_TIMEOUT(rig.disconnected.count(), 1, 5000);
 }
 
 QTEST_GUILESS_MAIN(TestSerialWorker)

@@ -1,0 +1,156 @@
+#include "boardsimulator.h"
+#include "testimage.h"
+
+#include <QDir>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <algorithm>
+
+namespace {
+
+// Only a guard against a hung child; the tests judge by exit code and output.
+constexpr int kHangGuardMs = 120000;
+
+struct RunResult {
+    bool finished = false;
+    int exitCode = -1;
+    QString out;
+    QString err;
+};
+
+QString guiPath()
+{
+    const QString binDir = qEnvironmentVariable("ZAVLO_BIN_DIR");
+    return QDir(binDir.isEmpty() ? QCoreApplication::applicationDirPath() : binDir).filePath("zavlo-gui");
+}
+
+RunResult runGui(const QStringList &arguments)
+{
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    process.setProcessEnvironment(env);
+    process.start(guiPath(), arguments);
+    RunResult result;
+    if (!process.waitForStarted()) {
+        result.err = process.errorString();
+        return result;
+    }
+    result.finished = process.waitForFinished(kHangGuardMs);
+    if (!result.finished) {
+        process.kill();
+        process.waitForFinished();
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.out = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+} // namespace
+
+class tst_EntryPoint : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(dir.isValid());
+        QVERIFY2(QFileInfo(guiPath()).isExecutable(), qPrintable(guiPath()));
+    }
+
+    void version_printsNameAndVersion();
+    void help_listsBothOptions();
+    void unknownOption_failsWithTheParsersMessage();
+    void portAndInput_flashWithoutAClickAndExitWithTheResult_data();
+    void portAndInput_flashWithoutAClickAndExitWithTheResult();
+
+private:
+    QTemporaryDir dir;
+};
+
+void tst_EntryPoint::version_printsNameAndVersion()
+{
+    const RunResult run = runGui({QStringLiteral("--version")});
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 0);
+    QCOMPARE(run.out, QStringLiteral("Zavlo GUI 1.2\n"));
+}
+
+void tst_EntryPoint::help_listsBothOptions()
+{
+    const RunResult run = runGui({QStringLiteral("-h")});
+    QVERIFY(run.finished);
+    QCOMPARE(run.exitCode, 0);
+    QVERIFY2(run.out.contains(QStringLiteral("Zavlo GUI Command Line Helper")), qPrintable(run.out));
+    QVERIFY(run.out.contains(QRegularExpression(QStringLiteral("-p, --port <COM Port>\\s+Select COM Port \\(COM1, "
+                                                               "COM2, etc\\.\\)\\."))));
+    QVERIFY(run.out.contains(QRegularExpression(QStringLiteral("-i, --input <binary file>\\s+Specify <binary file>"))));
+}
+
+void tst_EntryPoint::unknownOption_failsWithTheParsersMessage()
+{
+    const RunResult run = runGui({QStringLiteral("--bogus")});
+    QVERIFY(run.finished);
+    QVERIFY(run.exitCode != 0);
+    QVERIFY2(run.err.contains(QStringLiteral("Unknown option 'bogus'")), qPrintable(run.err));
+}
+
+void tst_EntryPoint::portAndInput_flashWithoutAClickAndExitWithTheResult_data()
+{
+    QTest::addColumn<QString>("portOption");
+    QTest::addColumn<QString>("inputOption");
+    QTest::addColumn<QByteArray>("magic");
+    QTest::addColumn<int>("hardwareId");
+    QTest::addColumn<int>("exitCode");
+
+    QTest::newRow("short spellings") << "-p"
+                                     << "-i" << QByteArray("ZVLO") << int(kSimDefaultHardwareId) << 0;
+    QTest::newRow("long spellings") << "--port"
+                                    << "--input" << QByteArray("ZVLO") << int(kSimDefaultHardwareId) << 0;
+    QTest::newRow("not a firmware image: no section") << "-p"
+                                                      << "-i" << QByteArray("ELF\x7F") << 0x42 << 10;
+    QTest::newRow("foreign hardware ID") << "-p"
+                                         << "-i" << QByteArray("ZVLO") << 0x0043 << 9;
+}
+
+void tst_EntryPoint::portAndInput_flashWithoutAClickAndExitWithTheResult()
+{
+    QFETCH(QString, portOption);
+    QFETCH(QString, inputOption);
+    QFETCH(QByteArray, magic);
+    QFETCH(int, hardwareId);
+    QFETCH(int, exitCode);
+
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    TestImage image;
+    image.magic = magic;
+    image.hardwareId = quint16(hardwareId);
+    image.partNumber = kSimDefaultPartNumber;
+    const QString path = dir.filePath(QStringLiteral("image.bin"));
+    QVERIFY(image.writeTo(path));
+    const QString port = QString::fromStdString(sim.slavePath());
+
+    const RunResult run = runGui({portOption, port, inputOption, path, QStringLiteral("ignored-argument")});
+    QVERIFY2(run.finished, qPrintable(run.err.right(2000)));
+    QCOMPARE(run.exitCode, exitCode);
+    QVERIFY2(run.err.contains(QStringLiteral("COM Port is \"%1\"").arg(port)), qPrintable(run.err.left(2000)));
+    QVERIFY(run.err.contains(QStringLiteral("Bin file is \"%1\"").arg(path)));
+    QCOMPARE(run.err.count(QStringLiteral("Exiting with response %1").arg(exitCode)), 1);
+
+    const BoardSnapshot board = sim.snapshot();
+    if (exitCode == 0)
+        QVERIFY(std::equal(image.application.begin(), image.application.end(), board.application.begin(),
+                           [](char a, uint8_t b) { return uint8_t(a) == b; }));
+    else
+        QCOMPARE(board.blockWriteCount, 0L);
+}
+
+QTEST_MAIN(tst_EntryPoint)
+#include "tst_entrypoint.moc"

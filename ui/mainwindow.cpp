@@ -478,7 +478,7 @@ void MainWindow::on_fwLoadFirmwareButton_clicked()
 void MainWindow::loadFirmwareFile()
 {
     QFile file(firmwareFilePath);
-    if (!file.open(QIODevice::ReadOnly))
+    if (firmwareFilePath.isEmpty() || !file.open(QIODevice::ReadOnly))
         return;
     const FirmwareImage image(file.readAll());
     file.close();

@@ -2,6 +2,7 @@
 #include "windowtesthelpers.h"
 
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSignalSpy>
@@ -112,6 +113,7 @@ private slots:
     }
 
     void construction_sectionBoxesStartDisabledAndRowsAreReadOnly();
+    void openFirmwareFile_loadsTheChosenFileAndACancelForgetsIt();
     void loadFirmwareFile_setsTheSectionBoxes_data();
     void loadFirmwareFile_setsTheSectionBoxes();
     void loadFirmwareFile_showsTheHeader_data();
@@ -158,6 +160,43 @@ void tst_FirmwareTab::construction_sectionBoxesStartDisabledAndRowsAreReadOnly()
     QVERIFY(table->verticalHeaderItem(0)->font().bold());
     QVERIFY(table->verticalHeaderItem(8)->font().bold());
     QVERIFY(!table->verticalHeaderItem(1)->font().bold());
+}
+
+void tst_FirmwareTab::openFirmwareFile_loadsTheChosenFileAndACancelForgetsIt()
+{
+    auto window = makeWindow();
+    window->connectCOMPortResponse(true);
+    const QString path = writeImage(QStringLiteral("chosen.bin"), fullImage());
+
+    QString caption;
+    QString startDirectory;
+    QTimer::singleShot(0, this, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        caption = dialog->windowTitle();
+        startDirectory = dialog->directory().absolutePath();
+        dialog->selectFile(path);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    button(*window, "fwLoadFirmwareButton")->click();
+    QCOMPARE(caption, QStringLiteral("Select .bin File:"));
+    QCOMPARE(startDirectory, QDir::homePath());
+    QCOMPARE(widget<QLineEdit>(*window, "fwImagePath")->text(), path);
+    QCOMPARE(boxStates(*window), QStringLiteral("Ex Ex Ex E-"));
+
+    // The next dialog opens where the last file was; cancelling it forgets the file.
+    QTimer::singleShot(0, this, [&] {
+        auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+        QVERIFY(dialog);
+        startDirectory = dialog->directory().absolutePath();
+        dialog->reject();
+    });
+    button(*window, "fwLoadFirmwareButton")->click();
+    QCOMPARE(startDirectory, QFileInfo(path).absolutePath());
+    QCOMPARE(widget<QLineEdit>(*window, "fwImagePath")->text(), path);
+    window->boardConnectedStatus(true);
+    button(*window, "fwFlashFirmwareButton")->click();
+    QCOMPARE(lastConsoleMessage(*window), QStringLiteral("Specify .bin file!"));
 }
 
 void tst_FirmwareTab::loadFirmwareFile_setsTheSectionBoxes_data()

@@ -7,8 +7,6 @@
 #include <QAbstractButton>
 #include <QList>
 #include <QMetaType>
-#include <QMutex>
-#include <QMutexLocker>
 #include <QObject>
 #include <QRegularExpression>
 #include <QString>
@@ -18,6 +16,7 @@
 #include <QTextBrowser>
 
 #include <memory>
+#include <mutex>
 
 Q_DECLARE_METATYPE(MainWindow::ComPortEntry)
 
@@ -29,7 +28,7 @@ class MessageLog
 public:
     MessageLog()
     {
-        QMutexLocker lock(&mutex());
+        std::lock_guard<std::mutex> lock(mutex());
         entries().clear();
         previous() = qInstallMessageHandler(&MessageLog::handle);
     }
@@ -37,7 +36,7 @@ public:
 
     QStringList messages(QtMsgType type) const
     {
-        QMutexLocker lock(&mutex());
+        std::lock_guard<std::mutex> lock(mutex());
         QStringList list;
         for (const auto &entry : entries())
             if (entry.first == type)
@@ -49,15 +48,15 @@ private:
     static void handle(QtMsgType type, const QMessageLogContext &context, const QString &msg)
     {
         {
-            QMutexLocker lock(&mutex());
+            std::lock_guard<std::mutex> lock(mutex());
             entries().append({type, msg});
         }
         if (previous())
             previous()(type, context, msg);
     }
-    static QMutex &mutex()
+    static std::mutex &mutex()
     {
-        static QMutex m;
+        static std::mutex m;
         return m;
     }
     static QList<QPair<QtMsgType, QString>> &entries()

@@ -3,7 +3,6 @@
 
 #include <QLineEdit>
 #include <QStandardItemModel>
-#include <QStyleOptionViewItem>
 #include <QTest>
 #include <QTextEdit>
 #include <QTreeWidget>
@@ -40,7 +39,6 @@ private slots:
 
     void delegate_storesOnlyWholeDecimalNumbers_data();
     void delegate_storesOnlyWholeDecimalNumbers();
-    void delegate_editorIsAPlainLineEditFilledFromTheModel();
     void doubleClick_makesOnlyValueCellsOfLeavesEditable_data();
     void doubleClick_makesOnlyValueCellsOfLeavesEditable();
     void currentItem_showsTheGroupName_data();
@@ -82,33 +80,6 @@ void tst_ConfigCalTree::delegate_storesOnlyWholeDecimalNumbers()
     const QVariant stored = model.data(index, Qt::EditRole);
     QCOMPARE(stored.toString(), accepted ? entry : QStringLiteral("7"));
     QCOMPARE(stored.userType(), int(QMetaType::QString));
-}
-
-void tst_ConfigCalTree::delegate_editorIsAPlainLineEditFilledFromTheModel()
-{
-    QStandardItemModel model(1, 2);
-    const QModelIndex index = model.index(0, 1);
-    model.setData(index, QStringLiteral("123"), Qt::EditRole);
-
-    configCalDelegate delegate;
-    QWidget parent;
-    QStyleOptionViewItem option;
-    option.rect = QRect(5, 6, 70, 20);
-    QTest::ignoreMessage(QtDebugMsg, "Entered createEditor");
-    QWidget *editor = delegate.createEditor(&parent, option, index);
-    auto *lineEdit = qobject_cast<QLineEdit *>(editor);
-    QVERIFY(lineEdit);
-    QCOMPARE(lineEdit->parentWidget(), &parent);
-    QVERIFY(!lineEdit->validator());
-    QVERIFY(lineEdit->inputMask().isEmpty());
-
-    QTest::ignoreMessage(QtDebugMsg, "Entered setEditorData");
-    QTest::ignoreMessage(QtDebugMsg, "String is  \"123\"");
-    delegate.setEditorData(editor, index);
-    QCOMPARE(lineEdit->text(), QStringLiteral("123"));
-
-    delegate.updateEditorGeometry(editor, option, index);
-    QCOMPARE(editor->geometry(), option.rect);
 }
 
 void tst_ConfigCalTree::doubleClick_makesOnlyValueCellsOfLeavesEditable_data()

@@ -157,9 +157,6 @@ void tst_FirmwareTab::construction_sectionBoxesStartDisabledAndRowsAreReadOnly()
         QVERIFY(table->item(row, 0));
         QCOMPARE(table->item(row, 0)->flags(), Qt::ItemFlags(Qt::ItemIsEnabled));
     }
-    QVERIFY(table->verticalHeaderItem(0)->font().bold());
-    QVERIFY(table->verticalHeaderItem(8)->font().bold());
-    QVERIFY(!table->verticalHeaderItem(1)->font().bold());
 }
 
 void tst_FirmwareTab::openFirmwareFile_loadsTheChosenFileAndACancelForgetsIt()

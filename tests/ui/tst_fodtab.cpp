@@ -1,8 +1,6 @@
 #include "serialworker.h" // declares FOD_BOARD_TYPE_T to the meta-type system
 #include "windowtesthelpers.h"
 
-#include <QLineEdit>
-#include <QRadioButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
@@ -72,7 +70,6 @@ private slots:
 
     void controls_followTheStateTable_data();
     void controls_followTheStateTable();
-    void construction_automotiveCheckedAndSerialFieldHidden();
     void capture_sendsStartAndStop();
     void calculate_sendsTheSelectedBoard_data();
     void calculate_sendsTheSelectedBoard();
@@ -108,14 +105,6 @@ void tst_FodTab::controls_followTheStateTable()
     for (const QString &step : steps)
         act(*window, step);
     QCOMPARE(fodState(*window), expected);
-}
-
-void tst_FodTab::construction_automotiveCheckedAndSerialFieldHidden()
-{
-    auto window = makeWindow();
-    QVERIFY(widget<QRadioButton>(*window, "fodAutomotiveSelected")->isChecked());
-    QVERIFY(!widget<QRadioButton>(*window, "fodXMCSelected")->isChecked());
-    QVERIFY(widget<QLineEdit>(*window, "fodSerialLineEdit")->isHidden());
 }
 
 void tst_FodTab::capture_sendsStartAndStop()

@@ -32,7 +32,6 @@ private slots:
 
     void construction_keepsExactlyTheThreeWorkingTabs();
     void construction_bindsEveryNamedSlotWithoutWarnings();
-    void construction_titleAndTerminalPane();
     void initialWindowSize_truncatesTheSinglePrecisionShare_data();
     void initialWindowSize_truncatesTheSinglePrecisionShare();
     void console_linesCarryTheLocalTimeStamp();
@@ -100,17 +99,6 @@ void tst_MainWindow::construction_bindsEveryNamedSlotWithoutWarnings()
         ++bound;
     }
     QCOMPARE(bound, 15);
-}
-
-void tst_MainWindow::construction_titleAndTerminalPane()
-{
-    auto window = makeWindow();
-    QCOMPARE(window->windowTitle(), QStringLiteral("Quorvane GUI v1.2"));
-    auto *terminal = widget<QTextBrowser>(*window, "terminalOutput");
-    QVERIFY(!terminal->isReadOnly());
-    QCOMPARE(terminal->cursorWidth(), 0);
-    QCOMPARE(widget<QTextBrowser>(*window, "fwConsoleBrowser")->placeholderText(), QStringLiteral("Console..."));
-    QCOMPARE(button(*window, "fwFlashFirmwareButton")->text(), QStringLiteral("Flash Firmware"));
 }
 
 void tst_MainWindow::initialWindowSize_truncatesTheSinglePrecisionShare_data()

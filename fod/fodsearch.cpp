@@ -3,6 +3,7 @@
 #include "fodmodel.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <limits>
@@ -103,8 +104,9 @@ FodSearchResult toResult(const FodGrids &grids, const Best &best)
 // Any combination's UB bounds the smallest cost from above. A combination whose LB exceeds the
 // smallest UB (or 1e20) can neither have the smallest cost nor tie with it, so the winner of the
 // reference, the smallest cost visited first, is among the others. Those are evaluated exactly,
-// with the reference's own arithmetic, in order of LB, stopping once LB exceeds the best exact
-// cost seen; of the evaluated ones the smallest cost, then the smallest visiting position, wins.
+// with the reference's own arithmetic, in order of LB (then of visit), stopping once LB exceeds the
+// best exact cost seen, or equals it with a later visit; of the evaluated ones the smallest cost,
+// then the smallest visiting position, wins.
 //
 // The bound needs finite numbers with no float overflow. A (factor1, factor2) pair where some row
 // value is not finite or a term could exceed 1e30 is not trusted: all its combinations are
@@ -175,6 +177,7 @@ public:
         eMax_ = giMax * giMax * dMax_;
         for (std::vector<Candidate> &list : candidates_)
             list.reserve(kCandidateReserve);
+        findIdleParameters();
     }
 
     FodSearchResult run(FodSearchStats *stats)
@@ -207,7 +210,10 @@ public:
         std::int64_t evaluated = 0;
         std::vector<double> costs(kExactBatch);
         for (std::size_t start = 0; start < all.size(); start += kExactBatch) {
-            if (best.visit >= 0 && all[start].lowerBound > best.cost)
+            // Sorted by bound, then by visit: from here on nothing can cost less, or cost as much and come first.
+            const Candidate &next = all[start];
+            if (best.visit >= 0 &&
+                (next.lowerBound > best.cost || (next.lowerBound == best.cost && next.visit > best.visit)))
                 break;
             const std::size_t count = std::min(kExactBatch, all.size() - start);
             parallelFor(static_cast<int>(count), threads_,
@@ -242,6 +248,26 @@ private:
         const int f1 = static_cast<int>(at(pair) / grids_.factor2.size());
         const int f2 = static_cast<int>(at(pair) % grids_.factor2.size());
         return fodVisitOrder(grids_, {gvIndex, giIndex, dIndex, uIndex, f1, f2});
+    }
+
+    // Degenerate captures make whole grids irrelevant: with field 3 zero in every row, gv only multiplies
+    // zeros in P; with x zero, delta_esr (and, with field 3 zero too, gi) only multiplies zeros in L,
+    // and f is exactly 1 whatever factor1; with every x below 2000, factor2 never enters f. Then every
+    // combination has a sibling at index 0 of that grid whose rows give the same f, P, L and r (up to
+    // the sign of a zero, which r² drops), so the same cost, visited earlier: only index 0 can win.
+    // Skipping the rest keeps a flat capture, where millions of combinations tie, from being
+    // evaluated exactly one by one.
+    void findIdleParameters()
+    {
+        bool powerZero = true, xZero = true, xBelowFirstBreak = true, factor1Unused = true;
+        for (const FodRow &row : rows_) {
+            const float x = row[kFieldX];
+            powerZero = powerZero && row[kFieldPower] == 0.0f;
+            xZero = xZero && x == 0.0f;
+            xBelowFirstBreak = xBelowFirstBreak && x < kFactorBreak1;
+            factor1Unused = factor1Unused && (x == 0.0f || !(x < kFactorBreak2));
+        }
+        idle_ = {powerZero, powerZero && xZero, xZero, false, factor1Unused, xBelowFirstBreak};
     }
 
     void formSums(int pair)
@@ -383,15 +409,22 @@ private:
         const PairSums &s = sums_[at(pair)];
         if (!s.trusted)
             return;
+        const std::size_t f1 = at(pair) / grids_.factor2.size();
+        const std::size_t f2 = at(pair) % grids_.factor2.size();
+        if ((f1 > 0 && idle_[4]) || (f2 > 0 && idle_[5]))
+            return;
         const double *lower = &blockLowerBound_[at(pair) * at(blockCount_)];
         std::vector<Candidate> &out = candidates_[worker];
+        const std::size_t deltaEsrCount = idle_[2] ? 1 : grids_.deltaEsr.size();
         for (int k = 0; k < blockCount_; ++k) {
             if (lower[k] > threshold)
                 continue;
             const int gvIndex = static_cast<int>(at(k) / grids_.gi.size());
             const int giIndex = static_cast<int>(at(k) % grids_.gi.size());
+            if ((gvIndex > 0 && idle_[0]) || (giIndex > 0 && idle_[1]))
+                continue;
             const Block b = block(s, grids_.gv[at(gvIndex)], grids_.gi[at(giIndex)]);
-            for (std::size_t c = 0; c < grids_.deltaEsr.size(); ++c) {
+            for (std::size_t c = 0; c < deltaEsrCount; ++c) {
                 const double e = b.h * grids_.deltaEsr[c];
                 for (std::size_t d = 0; d < grids_.fodOffset.size(); ++d) {
                     const double bound = lowerBound(b, quadratic(b, kOffsetScale * grids_.fodOffset[d], e));
@@ -421,6 +454,8 @@ private:
     std::vector<double> blockUpperBound_;
     std::vector<Best> pairExactBest_;
     std::vector<std::vector<Candidate>> candidates_;
+    // Per grid in loop order: every combination off index 0 is beaten by its index-0 sibling.
+    std::array<bool, 6> idle_{};
 };
 
 } // namespace fast

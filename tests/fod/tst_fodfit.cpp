@@ -169,6 +169,25 @@ private slots:
         QVERIFY(allZero(result));
     }
 
+    // Lines of seven words read as rows of zeros: every combination with fod_offset 0 costs exactly 0.
+    // Flat captures like these tie across whole grids; the first visited must still win, and quickly.
+    void zeroRows_fitTheFirstCombinationWithZeroOffset()
+    {
+        const FodDataTable table = tableOf(std::vector<FodRow>(FOD_MAX_ROWS, FodRow{}));
+        Recorder recorder;
+        FodGainResult result;
+        QVERIFY(calculateAutomotiveGains(table, result, recorder.messages()));
+        QVERIFY(sameSet(result.sets[0], fodParametersAt(automotiveFodGrids(), {0, 0, 0, 3, 0, 0})));
+
+        // Field 4 = 5 and field 6 = 3: the cost is n·(u − 8)² for a million combinations each.
+        FodDataTable flat = tableOf(std::vector<FodRow>(FOD_MAX_ROWS, FodRow{1, 0, 0, 0, 5, 0, 3}));
+        QVERIFY(calculateAutomotiveGains(flat, result, recorder.messages()));
+        QVERIFY(sameSet(result.sets[0], fodParametersAt(automotiveFodGrids(), {0, 0, 0, 3, 0, 0})));
+        flat.rows[7][fodmodel::kFieldReference] = 60.0f;
+        QVERIFY(calculateAutomotiveGains(flat, result, recorder.messages()));
+        QVERIFY(sameSet(result.sets[0], fodParametersAt(automotiveFodGrids(), {0, 0, 0, 3, 0, 0})));
+    }
+
     void noFit_failsWithMessageAndStoresNothing_data()
     {
         QTest::addColumn<int>("board");

@@ -73,15 +73,78 @@ private slots:
         FodGrids small = grids;
         small.gv = {grids.gv[4]};
         small.gi = {grids.gi[9]};
-        FodSearchStats stats;
-        compareWithReference(rows, small, QStringLiteral("ties"), &stats);
+        compareWithReference(rows, small, QStringLiteral("ties"));
         const FodSearchResult fast = fodSearchFast(rows, small, 2);
         QVERIFY(fast.found);
         if (tiedFactor2)
             QCOMPARE(fast.index[5], 0);
         else
             QCOMPARE(fast.index[4], 0);
-        QVERIFY(stats.candidates >= 12);
+    }
+
+    // Rows with x = 0: gv 0.95 with gi 1.00 and gv 1.00 with gi 0.95 give the same P in every row, a
+    // tie only the exact evaluation of both can settle.
+    void exactTies_swappedGains()
+    {
+        const FodGrids full = automotiveFodGrids();
+        FodGrids grids = full;
+        grids.gv = {full.gv[0], full.gv[10]};
+        grids.gi = {full.gi[10], full.gi[20]};
+        QCOMPARE(grids.gv[0], grids.gi[0]);
+        QCOMPARE(grids.gv[1], grids.gi[1]);
+        const FodParameterSet truth = fodParametersAt(grids, {0, 1, 4, 3, 5, 5});
+        std::vector<FodRow> rows;
+        for (int i = 0; i < 5; ++i)
+            rows.push_back(modelRow(truth, 1.0f, 0.0f, 900.0f + 450.0f * i, 50.0f + 7.0f * i));
+        QCOMPARE(fodCombinationCost(rows, grids, {0, 1, 0, 3, 0, 0}),
+                 fodCombinationCost(rows, grids, {1, 0, 0, 3, 0, 0}));
+        FodSearchStats stats;
+        compareWithReference(rows, grids, QStringLiteral("swapped gains"), &stats);
+        QCOMPARE(fodSearchFast(rows, grids, 2).index, (FodGridIndex{0, 1, 0, 3, 0, 0}));
+        QVERIFY(stats.exactEvaluations >= 2);
+    }
+
+    void degenerateCaptures_data()
+    {
+        QTest::addColumn<int>("shape");
+        QTest::newRow("x zero") << 0;
+        QTest::newRow("power field zero") << 1;
+        QTest::newRow("x and power field zero") << 2;
+        QTest::newRow("x below 2000") << 3;
+        QTest::newRow("x zero or from 3000") << 4;
+        QTest::newRow("x and power zero, signed zeros") << 5;
+    }
+
+    // Seeds 1 to 40 per shape: captures where whole grids tie.
+    void degenerateCaptures()
+    {
+        QFETCH(int, shape);
+        for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+            Lcg random(seed * 31u + static_cast<std::uint32_t>(shape));
+            const FodGrids grids = windowGrids(seed % 2 ? automotiveFodGrids() : xmcFodGrids(), random);
+            std::vector<FodRow> rows = randomCapture(grids, random, random.between(2, 8));
+            for (FodRow &row : rows) {
+                float &x = row[fodmodel::kFieldX];
+                float &power = row[fodmodel::kFieldPower];
+                if (shape == 0 || shape == 2)
+                    x = 0.0f;
+                if (shape == 1 || shape == 2)
+                    power = 0.0f;
+                if (shape == 3)
+                    x = static_cast<float>(random.between(-50, 1999));
+                if (shape == 4)
+                    x = random.between(0, 1) ? 0.0f : static_cast<float>(random.between(3000, 4000));
+                if (shape == 5) {
+                    x = random.between(0, 1) ? -0.0f : 0.0f;
+                    power = random.between(0, 1) ? -0.0f : 0.0f;
+                    row[fodmodel::kFieldLoss] = random.between(0, 1) ? -0.0f : 0.0f;
+                    row[fodmodel::kFieldReference] = static_cast<float>(random.between(-1, 1)) * 0.0f;
+                }
+            }
+            compareWithReference(rows, grids, QStringLiteral("seed %1").arg(seed));
+            if (QTest::currentTestFailed())
+                return;
+        }
     }
 
     void nonFiniteFields_fallBackAndFindNothing_data()

@@ -110,7 +110,7 @@ FodSearchResult toResult(const FodGrids &grids, const Best &best)
 //
 // The bound needs finite numbers with no float overflow. A (factor1, factor2) pair where some row
 // value is not finite or a term could exceed 1e30 is not trusted: all its combinations are
-// evaluated exactly instead, which also covers fields that read as "nan" or "inf".
+// evaluated exactly instead, as the reference would.
 namespace fast {
 
 constexpr double kUnitRoundoff = 0x1p-53;
@@ -462,6 +462,27 @@ private:
 
 constexpr unsigned kMaxThreads = 256;
 
+bool allFinite(const std::vector<float> &grid)
+{
+    return std::all_of(grid.begin(), grid.end(), [](float v) { return std::isfinite(v); });
+}
+
+// No operation of the model turns an infinity or a NaN back into a number (a product with zero gives
+// NaN, a sum with an infinity stays infinite or becomes NaN, x = NaN reaches L through x²). So with
+// finite grids, a row whose x, field 3, field 4 or field 6 is not finite has a non-finite residual
+// in every combination, every cost is infinite or NaN, and no combination beats the initial 1e20.
+// Fields that read as "nan", "inf" or an overflowing number end here without a pass over the grids.
+bool anyResidualNonFinite(const std::vector<FodRow> &rows, const FodGrids &grids)
+{
+    if (!allFinite(grids.gv) || !allFinite(grids.gi) || !allFinite(grids.deltaEsr) || !allFinite(grids.fodOffset) ||
+        !allFinite(grids.factor1) || !allFinite(grids.factor2))
+        return false;
+    return std::any_of(rows.begin(), rows.end(), [](const FodRow &row) {
+        return !std::isfinite(row[kFieldX]) || !std::isfinite(row[kFieldPower]) || !std::isfinite(row[kFieldLoss]) ||
+               !std::isfinite(row[kFieldReference]);
+    });
+}
+
 } // namespace
 
 unsigned defaultFodSearchThreads()
@@ -525,6 +546,11 @@ FodSearchResult fodSearchFast(const std::vector<FodRow> &rows, const FodGrids &g
     // Without rows every cost is 0 and the first combination wins; the bounds add nothing there.
     if (rows.empty() || fodCombinationCount(grids) == 0)
         return fodSearchReference(rows, grids);
+    if (anyResidualNonFinite(rows, grids)) {
+        if (stats)
+            *stats = FodSearchStats{fodCombinationCount(grids), 0, 0, 0};
+        return FodSearchResult{};
+    }
     fast::Search search(rows, grids, std::min(kMaxThreads, threads == 0 ? defaultFodSearchThreads() : threads));
     return search.run(stats);
 }

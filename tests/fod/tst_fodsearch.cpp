@@ -147,7 +147,7 @@ private slots:
         }
     }
 
-    void nonFiniteFields_fallBackAndFindNothing_data()
+    void nonFiniteFields_findNothing_data()
     {
         QTest::addColumn<int>("field");
         QTest::addColumn<float>("value");
@@ -162,7 +162,7 @@ private slots:
         QTest::newRow("power term overflows float") << 3 << 3e38f;
     }
 
-    void nonFiniteFields_fallBackAndFindNothing()
+    void nonFiniteFields_findNothing()
     {
         QFETCH(int, field);
         QFETCH(float, value);
@@ -173,7 +173,7 @@ private slots:
         FodSearchStats stats;
         compareWithReference(rows, grids, QStringLiteral("non-finite"), &stats);
         QVERIFY(!fodSearchFast(rows, grids, 2).found);
-        QCOMPARE(stats.untrustedPairs, 9);
+        QCOMPARE(stats.untrustedPairs, std::isfinite(value) ? 9 : 0);
     }
 };
 

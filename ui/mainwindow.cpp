@@ -24,6 +24,7 @@
 #include <QtEndian>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -358,7 +359,13 @@ void MainWindow::setFirmwareFilePath(const QString &path)
 void MainWindow::appendConsoleMessage(const QString &msg)
 {
     const QString stamp = QTime::currentTime().toString(QStringLiteral("hh:mm:ss:zzz"));
-    ui->fwConsoleBrowser->append(QStringLiteral("[") + stamp + QStringLiteral("] ") + msg);
+    const QString line = QStringLiteral("[") + stamp + QStringLiteral("] ") + msg;
+    ui->fwConsoleBrowser->append(line);
+    // A station running the command-line flash has no one watching the window: its log is stdout.
+    if (commandLineMode) {
+        std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+        std::fflush(stdout);
+    }
 }
 
 void MainWindow::transferStatus(QString msg)
@@ -429,6 +436,9 @@ void MainWindow::connectCOMPortResponse(bool response)
 
 void MainWindow::disconnectCOMPortResponse()
 {
+    // A port lost during a capture: the capture ends with it, or its controls would stay locked.
+    if (ui->fodControlButton->text() == kStopCaptureText)
+        on_fodControlButton_clicked();
     if (boardConnected) {
         appendConsoleMessage(QStringLiteral("Board is now disconnected."));
         boardConnected = false;

@@ -113,8 +113,20 @@ void TestFlashCommandLine::commandLineFlash_exitsWithResult()
     QVERIFY2(gui.exitCode() == exitCode, qPrintable(QStringLiteral("exit %1\n").arg(gui.exitCode()) + log));
     QVERIFY2(log.contains(QStringLiteral("Exiting with response")), qPrintable(log));
 
+    // The console goes to stdout for the station's log, the result text last.
+    static const QMap<int, QString> resultTexts{
+        {0, "Successfully flashed device."}, {2, "Read timeout occurred! Try again?"},
+        {4, "Invalid Response! Try again?"}, {7, "Failed CRC check after flashing!"},
+        {9, "Invalid Hardware ID!"},         {10, "Select at least one section to flash!"}};
+    const QStringList console = QString::fromLocal8Bit(gui.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY(!console.isEmpty());
+    QVERIFY2(console.last().endsWith("] " + resultTexts.value(exitCode)), qPrintable(console.join('\n')));
+    QVERIFY(console.first().contains(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d:\\d\\d\\d\\] ")));
+
     const BoardSnapshot board = sim.snapshot();
     if (exitCode == RWTarget::RW_SUCCESS) {
+        QVERIFY2(!console.filter(QRegularExpression("\\]    3000 bytes flashed\\.$")).isEmpty(),
+                 qPrintable(console.join(QLatin1Char(10))));
         QCOMPARE(toBytes(board.application, spec.applicationSize), toBytes(imageApplicationBytes(spec), ~size_t(0)));
         QCOMPARE(toBytes(board.settings, spec.settingsSize), toBytes(imageSettingsBytes(spec), ~size_t(0)));
         QCOMPARE(toBytes(board.calibration, spec.calibrationSize), toBytes(imageCalibrationBytes(spec), ~size_t(0)));

@@ -93,6 +93,8 @@ void tst_FodTab::controls_followTheStateTable_data()
     QTest::newRow("successful calculation restores the controls")
         << QStringList{"open", "xmc", "calculate", "succeeded"} << kReady;
     QTest::newRow("closing the port from ready") << QStringList{"open", "close"} << kClosed;
+    QTest::newRow("port lost while capturing: the capture ends with it")
+        << QStringList{"open", "xmc", "capture", "close"} << kClosed;
     QTest::newRow("XMC capture after a calculation")
         << QStringList{"open", "xmc", "calculate", "failed", "capture"} << kCapturingXmc;
 }

@@ -116,17 +116,6 @@ private slots:
             QVERIFY(std::fabs(grids.fodOffset[4] - 0.05f) < 1e-7f);
         }
     }
-
-    void visitOrder_roundTripsAndFollowsLoopNesting()
-    {
-        const FodGrids grids = automotiveFodGrids();
-        QCOMPARE(fodCombinationCount(grids), std::int64_t(7112448));
-        QCOMPARE(fodCombinationCount(xmcFodGrids()), std::int64_t(19932318));
-        const FodGridIndex index = {3, 20, 15, 6, 11, 0};
-        QCOMPARE(fodIndexAt(grids, fodVisitOrder(grids, index)), index);
-        QVERIFY(fodVisitOrder(grids, {0, 0, 0, 0, 0, 1}) < fodVisitOrder(grids, {0, 0, 0, 0, 1, 0}));
-        QVERIFY(fodVisitOrder(grids, {0, 20, 15, 6, 11, 11}) < fodVisitOrder(grids, {1, 0, 0, 0, 0, 0}));
-    }
 };
 
 QTEST_APPLESS_MAIN(TestFodModel)

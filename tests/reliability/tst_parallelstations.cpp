@@ -1,0 +1,161 @@
+#include "imagebuilder.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+constexpr int kStations = 8;
+constexpr int kStartMs = 10000;
+// Hang detector for the whole line; a paced flash of these images takes a few seconds.
+constexpr int kAllFlashedMs = 180000;
+constexpr int kDumpMs = 10000;
+
+QString binary(const char *name)
+{
+    return qEnvironmentVariable("ZAVLO_BIN_DIR") + QLatin1Char('/') + QLatin1String(name);
+}
+
+QProcessEnvironment offscreen()
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return env;
+}
+
+// Each station's board gets an image of its own, so that a crossed line would show.
+ImageSpec stationImage(int station)
+{
+    ImageSpec spec;
+    spec.applicationSize = 8 * 1024 + 64 * station + 17;
+    spec.applicationSeed = 100 + station;
+    spec.settingsSize = 256;
+    spec.settingsSeed = 200 + station;
+    spec.calibrationSize = 192 + station;
+    spec.calibrationSeed = 300 + station;
+    spec.description = "station " + std::to_string(station);
+    return spec;
+}
+
+QByteArray fileHead(const QString &path, qint64 count)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return QByteArray();
+    return file.read(count);
+}
+
+QByteArray bytes(const std::vector<uint8_t> &v)
+{
+    return QByteArray(reinterpret_cast<const char *>(v.data()), int(v.size()));
+}
+
+void stop(QProcess &process)
+{
+    if (process.state() == QProcess::NotRunning)
+        return;
+    process.terminate();
+    if (!process.waitForFinished(kDumpMs)) {
+        process.kill();
+        process.waitForFinished();
+    }
+}
+
+} // namespace
+
+// A production line: one zavlo-gui process per port flashes eight simulated boards at once.
+class TestParallelStations : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void eightStationsAtOnce_allExitZeroAndEveryBoardHoldsItsImage();
+};
+
+void TestParallelStations::initTestCase()
+{
+    for (const char *name : {"zavlo-gui", "zavlo-sim"})
+        QVERIFY2(QFileInfo(binary(name)).isExecutable(), qPrintable(binary(name)));
+}
+
+void TestParallelStations::eightStationsAtOnce_allExitZeroAndEveryBoardHoldsItsImage()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+
+    std::vector<std::unique_ptr<QProcess>> boards;
+    std::vector<std::unique_ptr<QProcess>> stations;
+    auto cleanup = qScopeGuard([&] {
+        for (auto &station : stations)
+            stop(*station);
+        for (auto &board : boards)
+            stop(*board);
+    });
+
+    for (int i = 0; i < kStations; ++i) {
+        const QString dumpDir = dir.filePath(QStringLiteral("board-%1").arg(i));
+        QVERIFY(QDir().mkpath(dumpDir));
+        auto board = std::make_unique<QProcess>();
+        board->setProcessChannelMode(QProcess::SeparateChannels);
+        board->start(binary("zavlo-sim"),
+                     {"--link", dir.filePath(QStringLiteral("port-%1").arg(i)), "--dump-dir", dumpDir, "--pace"});
+        QVERIFY2(board->waitForStarted(kStartMs), qPrintable(board->errorString()));
+        QElapsedTimer clock;
+        clock.start();
+        while (!board->canReadLine() && clock.elapsed() < kStartMs)
+            board->waitForReadyRead(100);
+        QVERIFY2(board->readLine().startsWith("PTY "), "the simulator did not report its pty");
+        boards.push_back(std::move(board));
+
+        std::string error;
+        QVERIFY2(writeFirmwareImage(dir.filePath(QStringLiteral("image-%1.bin").arg(i)).toStdString(), stationImage(i),
+                                    &error),
+                 error.c_str());
+    }
+
+    for (int i = 0; i < kStations; ++i) {
+        auto station = std::make_unique<QProcess>();
+        station->setProcessEnvironment(offscreen());
+        station->start(binary("zavlo-gui"), {"-p", dir.filePath(QStringLiteral("port-%1").arg(i)), "-i",
+                                             dir.filePath(QStringLiteral("image-%1.bin").arg(i))});
+        QVERIFY2(station->waitForStarted(kStartMs), qPrintable(station->errorString()));
+        stations.push_back(std::move(station));
+    }
+
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < kStations; ++i) {
+        const qint64 left = qMax<qint64>(1, kAllFlashedMs - clock.elapsed());
+        const bool finished = stations[size_t(i)]->waitForFinished(int(left));
+        const QString log = QString::fromLocal8Bit(stations[size_t(i)]->readAllStandardError());
+        QVERIFY2(finished, qPrintable(QStringLiteral("station %1 still running\n").arg(i) + log.right(2000)));
+        QVERIFY2(stations[size_t(i)]->exitStatus() == QProcess::NormalExit && stations[size_t(i)]->exitCode() == 0,
+                 qPrintable(QStringLiteral("station %1 exit %2\n").arg(i).arg(stations[size_t(i)]->exitCode()) +
+                            log.right(2000)));
+    }
+
+    // The simulators write their memory at exit.
+    for (auto &board : boards) {
+        board->terminate();
+        QVERIFY(board->waitForFinished(kDumpMs));
+        QCOMPARE(board->exitCode(), 0);
+    }
+    for (int i = 0; i < kStations; ++i) {
+        const ImageSpec spec = stationImage(i);
+        const QString dumpDir = dir.filePath(QStringLiteral("board-%1").arg(i));
+        QCOMPARE(fileHead(dumpDir + "/application.bin", spec.applicationSize), bytes(imageApplicationBytes(spec)));
+        QCOMPARE(fileHead(dumpDir + "/settings.bin", spec.settingsSize), bytes(imageSettingsBytes(spec)));
+        QCOMPARE(fileHead(dumpDir + "/calibration.bin", spec.calibrationSize), bytes(imageCalibrationBytes(spec)));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestParallelStations)
+#include "tst_parallelstations.moc"

@@ -1,0 +1,265 @@
+#include "boardsimulator.h"
+#include "imagebuilder.h"
+// Before the window helpers: it declares the meta-types they register.
+#include "serialworker.h"
+
+#include "windowtesthelpers.h"
+
+#include <QElapsedTimer>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <functional>
+
+using namespace windowtest;
+
+namespace {
+
+// Generous waits: these tests also run under ThreadSanitizer, which slows everything down.
+constexpr int kStepMs = 60000;
+// Hang detector for the window's destructor, which waits at most 5 s for a busy worker.
+constexpr int kDestroyBoundMs = 30000;
+
+const QString kConnected = QStringLiteral("Board is now connected.");
+const QString kFlashed = QStringLiteral("Successfully flashed device.");
+const QString kCancelled = QStringLiteral("Flash process cancelled by user!");
+const QString kPortLost = QStringLiteral("COM port lost! Check the connection and connect again.");
+
+ImageSpec smallImage()
+{
+    ImageSpec spec;
+    spec.applicationSize = 2048;
+    return spec;
+}
+
+// Under 115200 baud pacing this takes many seconds: long enough to act in the middle of it.
+ImageSpec bigImage()
+{
+    ImageSpec spec;
+    spec.applicationSize = 96 * 1024;
+    spec.applicationSeed = 5;
+    return spec;
+}
+
+QByteArray head(const std::vector<uint8_t> &bytes, size_t count)
+{
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(qMin(count, bytes.size())));
+}
+
+bool holdsApplication(const BoardSimulator &sim, const ImageSpec &spec)
+{
+    const std::vector<uint8_t> expected = imageApplicationBytes(spec);
+    return head(sim.snapshot().application, spec.applicationSize) == head(expected, expected.size());
+}
+
+SimConfig linked(const QString &link)
+{
+    SimConfig config;
+    config.linkPath = link.toStdString();
+    return config;
+}
+
+// The real window with its worker thread, its port list offering only the simulated board.
+std::unique_ptr<MainWindow> windowOn(const QString &link)
+{
+    MainWindow::setComPortEnumerator([link] { return QList<MainWindow::ComPortEntry>{port(link)}; });
+    return std::make_unique<MainWindow>();
+}
+
+int countOf(const MainWindow &window, const QString &message)
+{
+    return consoleMessages(window).count(message);
+}
+
+using Moment = std::function<void(MainWindow &, BoardSimulator &)>;
+
+} // namespace
+
+Q_DECLARE_METATYPE(Moment)
+
+// The window and its worker thread together against the simulated board: requests and answers
+// cross the threads through a detection and a flash, the cancel flag is set from the GUI thread,
+// a lost port comes back to the window, and the window may go at any moment.
+class TestWindowThreads : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void detectionAndFlash_crossTheThreads();
+    void cancelFromTheGuiThread_stopsTheFlashAndTheNextOneSucceeds();
+    void portLostDuringAFlash_windowClosesThePortAndReconnects();
+    void destroyingTheWindow_atAnyMoment_endsTheWorker_data();
+    void destroyingTheWindow_atAnyMoment_endsTheWorker();
+
+private:
+    bool connectAndDetect(MainWindow &window);
+    QString imagePath(const char *name, const ImageSpec &spec);
+
+    QTemporaryDir dir;
+};
+
+void TestWindowThreads::initTestCase()
+{
+    registerWindowTypes();
+    QVERIFY(dir.isValid());
+}
+
+QString TestWindowThreads::imagePath(const char *name, const ImageSpec &spec)
+{
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    if (!writeFirmwareImage(path.toStdString(), spec))
+        return QString();
+    return path;
+}
+
+bool TestWindowThreads::connectAndDetect(MainWindow &window)
+{
+    const int before = countOf(window, kConnected);
+    button(window, "comPortConnectButton")->click();
+    QElapsedTimer clock;
+    clock.start();
+    while (countOf(window, kConnected) == before && clock.elapsed() < kStepMs)
+        QTest::qWait(20);
+    return countOf(window, kConnected) > before;
+}
+
+void TestWindowThreads::detectionAndFlash_crossTheThreads()
+{
+    const QString link = dir.filePath(QStringLiteral("port-flash"));
+    BoardSimulator sim(linked(link));
+    QVERIFY(sim.start());
+    auto window = windowOn(link);
+    QVERIFY(connectAndDetect(*window));
+    QCOMPARE(button(*window, "comPortConnectButton")->text(), QStringLiteral("Disconnect"));
+
+    window->setFirmwareFilePath(imagePath("small.bin", smallImage()));
+    window->loadFirmwareFile();
+    button(*window, "fwFlashFirmwareButton")->click();
+    QCOMPARE(button(*window, "fwFlashFirmwareButton")->text(), QStringLiteral("Cancel"));
+    QTRY_COMPARE_WITH_TIMEOUT(countOf(*window, kFlashed), 1, kStepMs);
+    QCOMPARE(button(*window, "fwFlashFirmwareButton")->text(), QStringLiteral("Flash Firmware"));
+    QCOMPARE(widget<QProgressBar>(*window, "fwProgressBar")->value(), 100);
+    QVERIFY(consoleMessages(*window).contains(QStringLiteral("   2048 bytes flashed.")));
+    QVERIFY(holdsApplication(sim, smallImage()));
+}
+
+void TestWindowThreads::cancelFromTheGuiThread_stopsTheFlashAndTheNextOneSucceeds()
+{
+    const QString link = dir.filePath(QStringLiteral("port-cancel"));
+    BoardSimulator sim(linked(link));
+    FaultConfig paced;
+    paced.pace115200 = true;
+    sim.setFaults(paced);
+    QVERIFY(sim.start());
+    auto window = windowOn(link);
+    QVERIFY(connectAndDetect(*window));
+
+    window->setFirmwareFilePath(imagePath("big.bin", bigImage()));
+    window->loadFirmwareFile();
+    button(*window, "fwFlashFirmwareButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(widget<QProgressBar>(*window, "fwProgressBar")->value() > 0, kStepMs);
+    button(*window, "fwFlashFirmwareButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(countOf(*window, kCancelled), 1, kStepMs);
+    QCOMPARE(countOf(*window, kFlashed), 0);
+    QCOMPARE(widget<QProgressBar>(*window, "fwProgressBar")->value(), 0);
+    QVERIFY(sim.snapshot().blockWriteCount < long(bigImage().applicationSize / 64));
+
+    // The flag was used up by that flash: the next one runs to the end.
+    sim.setFaults(FaultConfig());
+    QCOMPARE(button(*window, "fwFlashFirmwareButton")->text(), QStringLiteral("Flash Firmware"));
+    button(*window, "fwFlashFirmwareButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(countOf(*window, kFlashed), 1, kStepMs);
+    QCOMPARE(countOf(*window, kCancelled), 1);
+    QVERIFY(holdsApplication(sim, bigImage()));
+}
+
+void TestWindowThreads::portLostDuringAFlash_windowClosesThePortAndReconnects()
+{
+    const QString link = dir.filePath(QStringLiteral("port-lost"));
+    BoardSimulator sim(linked(link));
+    FaultConfig paced;
+    paced.pace115200 = true;
+    sim.setFaults(paced);
+    QVERIFY(sim.start());
+    auto window = windowOn(link);
+    QVERIFY(connectAndDetect(*window));
+
+    window->setFirmwareFilePath(imagePath("lost.bin", bigImage()));
+    window->loadFirmwareFile();
+    button(*window, "fwFlashFirmwareButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(widget<QProgressBar>(*window, "fwProgressBar")->value() > 0, kStepMs);
+    sim.stop(); // the adapter is pulled
+
+    // The flash ends with its failing step's code, then the window is back in its closed state.
+    QTRY_VERIFY_WITH_TIMEOUT(consoleMessages(*window).contains(kPortLost), kStepMs);
+    QTRY_COMPARE_WITH_TIMEOUT(button(*window, "comPortConnectButton")->text(), QStringLiteral("Connect"), kStepMs);
+    const QStringList messages = consoleMessages(*window);
+    QVERIFY2(messages.contains(QStringLiteral("Write timeout occurred! Try again?")) ||
+                 messages.contains(QStringLiteral("Read timeout occurred! Try again?")),
+             qPrintable(messages.join('\n')));
+    QVERIFY(messages.indexOf(kPortLost) < messages.lastIndexOf(QStringLiteral("Successfully closed COM port.")));
+    QCOMPARE(button(*window, "fwFlashFirmwareButton")->text(), QStringLiteral("Flash Firmware"));
+
+    // Plugged in again under the same name: connect, detect and flash as before.
+    sim.setFaults(FaultConfig());
+    QVERIFY(sim.start());
+    QVERIFY(connectAndDetect(*window));
+    button(*window, "fwFlashFirmwareButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(countOf(*window, kFlashed), 1, kStepMs);
+    QVERIFY(holdsApplication(sim, bigImage()));
+}
+
+void TestWindowThreads::destroyingTheWindow_atAnyMoment_endsTheWorker_data()
+{
+    QTest::addColumn<Moment>("moment");
+    QTest::newRow("port just opened, detection starting") << Moment([](MainWindow &window, BoardSimulator &) {
+        button(window, "comPortConnectButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(consoleMessages(window).contains(QStringLiteral("Successfully opened COM port.")),
+                                 kStepMs);
+    });
+    QTest::newRow("flash requested, not yet started") << Moment([](MainWindow &window, BoardSimulator &) {
+        button(window, "comPortConnectButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(consoleMessages(window).contains(kConnected), kStepMs);
+        button(window, "fwFlashFirmwareButton")->click();
+    });
+    QTest::newRow("flash under way") << Moment([](MainWindow &window, BoardSimulator &sim) {
+        button(window, "comPortConnectButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(consoleMessages(window).contains(kConnected), kStepMs);
+        button(window, "fwFlashFirmwareButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(sim.snapshot().blockWriteCount > 3, kStepMs);
+    });
+}
+
+void TestWindowThreads::destroyingTheWindow_atAnyMoment_endsTheWorker()
+{
+    QFETCH(Moment, moment);
+    const QString link = dir.filePath(QStringLiteral("port-destroy"));
+    BoardSimulator sim(linked(link));
+    FaultConfig paced;
+    paced.pace115200 = true;
+    sim.setFaults(paced);
+    QVERIFY(sim.start());
+
+    MessageLog log;
+    auto window = windowOn(link);
+    window->setFirmwareFilePath(imagePath("destroy.bin", bigImage()));
+    window->loadFirmwareFile();
+    moment(*window, sim);
+
+    QElapsedTimer clock;
+    clock.start();
+    window.reset();
+    QVERIFY2(clock.elapsed() < kDestroyBoundMs, qPrintable(QStringLiteral("%1 ms").arg(clock.elapsed())));
+
+    // The worker finishes on its own thread and stops talking to the board.
+    QTRY_VERIFY_WITH_TIMEOUT(log.messages(QtDebugMsg).contains(QStringLiteral("In Worker Deconstructor")), kStepMs);
+    const long requests = sim.requestCount();
+    QTest::qWait(300);
+    QCOMPARE(sim.requestCount(), requests);
+    QVERIFY(sim.snapshot().blockWriteCount < long(bigImage().applicationSize / 64));
+}
+
+QTEST_MAIN(TestWindowThreads)
+#include "tst_windowthreads.moc"

@@ -8,13 +8,9 @@
 #include <QThread>
 #include <QtEndian>
 
-#include <cstring>
-
 namespace {
 
-constexpr int kBlockHeaderBytes = 7; // SOF, Length, command, 4-byte offset
-constexpr int kCrcBytes = 2;
-constexpr int kMaxBlockPacketBytes = kBlockHeaderBytes + RWTarget::MAX_BLOCK_BYTES + kCrcBytes;
+constexpr int kMaxBlockPacketBytes = RWTarget::MAX_BLOCK_BYTES + 9; // start byte, Length, command, offset, CRC
 constexpr int kRegisterBufferBytes = 128;
 constexpr quint32 kByteReportInterval = 1024;
 constexpr unsigned long kCrcSettleMs = 50;
@@ -28,20 +24,6 @@ quint16 registerValue(const QByteArray &registers)
 void logCrcRegister(const QByteArray &registers)
 {
     qDebug("CRC Reg Value: 0x%02X%02X", quint8(registers.at(1)), quint8(registers.at(0)));
-}
-
-// Fills the reused packet buffer with one block write: SOF, Length, command, offset, data, CRC.
-void fillBlockPacket(QByteArray &packet, quint8 sof, quint8 command, quint32 offset, const char *data, int count)
-{
-    packet.resize(kBlockHeaderBytes + count + kCrcBytes);
-    char *p = packet.data();
-    p[0] = char(sof);
-    p[1] = char(count + kBlockHeaderBytes);
-    p[2] = char(command);
-    qToLittleEndian<quint32>(offset, p + 3);
-    std::memcpy(p + kBlockHeaderBytes, data, size_t(count));
-    const quint16 crc = RWTarget::crc16(p, kBlockHeaderBytes + count);
-    qToLittleEndian<quint16>(crc, p + kBlockHeaderBytes + count);
 }
 
 } // namespace
@@ -72,7 +54,7 @@ bool writeBlocks(RWTarget &target, QSerialPort &port, FlashReporter &reporter, c
         int lastPercentage = -1;
         for (;;) {
             const int count = int(qMin<quint32>(remaining, RWTarget::MAX_BLOCK_BYTES));
-            fillBlockPacket(packet, target.startOfFrame(), command, offset, section + offset, count);
+            target.buildBlockPacket(packet, command, offset, section + offset, count);
             if (!target.writePacket(port, packet)) {
                 reporter.flashResult(RWTarget::RW_WRITE_TIMEOUT);
                 return false;

@@ -8,6 +8,7 @@
 #include <QtEndian>
 
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -40,12 +41,6 @@ void appendLe16(QByteArray &packet, quint16 value)
 {
     packet.append(char(value & 0xFF));
     packet.append(char(value >> 8));
-}
-
-void appendLe32(QByteArray &packet, quint32 value)
-{
-    for (int shift = 0; shift < 32; shift += 8)
-        packet.append(char((value >> shift) & 0xFF));
 }
 
 } // namespace
@@ -179,17 +174,17 @@ QByteArray RWTarget::buildPageReadPacket(quint8 command, quint16 offset, quint8 
     return packet;
 }
 
-QByteArray RWTarget::buildBlockPacket(quint8 command, quint32 offset, const char *data, int count) const
+void RWTarget::buildBlockPacket(QByteArray &packet, quint8 command, quint32 offset, const char *data, int count) const
 {
-    QByteArray packet;
-    packet.reserve(count + 9);
-    packet.append(char(sof));
-    packet.append(char(count + 7));
-    packet.append(char(command));
-    appendLe32(packet, offset);
-    packet.append(data, count);
-    appendCrc(packet);
-    return packet;
+    constexpr int kHeaderBytes = 7; // start byte, Length, command, 4-byte offset
+    packet.resize(kHeaderBytes + count + 2);
+    char *p = packet.data();
+    p[0] = char(sof);
+    p[1] = char(count + kHeaderBytes);
+    p[2] = char(command);
+    qToLittleEndian<quint32>(offset, p + 3);
+    std::memcpy(p + kHeaderBytes, data, size_t(count));
+    qToLittleEndian<quint16>(crc16(p, kHeaderBytes + count), p + kHeaderBytes + count);
 }
 
 bool RWTarget::ping(QSerialPort &port)
@@ -277,12 +272,14 @@ bool RWTarget::writeCalibration(QSerialPort &port, const QByteArray &data, quint
         return false;
     }
     const QString name = QStringLiteral("WRITE_CALIBRATION_COMMAND");
+    QByteArray packet;
     QByteArray response;
     quint32 offset = 0;
     quint32 remaining = size;
     for (;;) {
         const int count = int(qMin<quint32>(remaining, MAX_BLOCK_BYTES));
-        if (!writePacket(port, buildBlockPacket(WRITE_CALIBRATION_COMMAND, offset, data.constData() + offset, count)))
+        buildBlockPacket(packet, WRITE_CALIBRATION_COMMAND, offset, data.constData() + offset, count);
+        if (!writePacket(port, packet))
             return false;
         if (!readResponse(port, response))
             return false;

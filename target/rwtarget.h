@@ -104,8 +104,9 @@ public:
     bool readCalibration(QSerialPort &port, quint16 offset, quint8 count, QByteArray &buffer);
     bool writeCalibration(QSerialPort &port, const QByteArray &data, quint32 size);
 
-    // Frame builders shared by the commands above and the section writer.
-    QByteArray buildBlockPacket(quint8 command, quint32 offset, const char *data, int count) const;
+    // Frame builders shared by the commands above and the section writer. The block builder
+    // fills the caller's buffer, so a long transfer reuses one buffer for every block.
+    void buildBlockPacket(QByteArray &packet, quint8 command, quint32 offset, const char *data, int count) const;
     QByteArray buildRegisterWritePacket(quint16 firstRegister, quint8 count, const QByteArray &data) const;
     QByteArray buildRegisterReadPacket(quint16 firstRegister, quint8 count) const;
     QByteArray buildPageReadPacket(quint8 command, quint16 offset, quint8 count) const;

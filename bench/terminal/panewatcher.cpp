@@ -7,6 +7,7 @@
 #include <QTextDocument>
 #include <QTextEdit>
 
+#include <algorithm>
 #include <utility>
 
 namespace {
@@ -27,8 +28,7 @@ private:
 
 } // namespace
 
-PaneWatcher::PaneWatcher(QTextEdit *pane, size_t expectedLinesPerWindow, QObject *parent)
-    : QObject(parent), pane(pane)
+PaneWatcher::PaneWatcher(QTextEdit *pane, size_t expectedLinesPerWindow, QObject *parent) : QObject(parent), pane(pane)
 {
     // Reserved and touched up front, so that the watcher's own memory does not grow in the run.
     for (Window *w : {&current, &handedOver}) {
@@ -55,6 +55,9 @@ PaneWatcher::Window &PaneWatcher::takeWindow()
 void PaneWatcher::contentsChange(int position, int charsRemoved, int charsAdded)
 {
     CpuSpan span(ownCpu);
+    if (position == 0 && charsRemoved > 0 && charsAdded == 0)
+        trimSeen = true;
+    blocksHigh = std::max(blocksHigh, pane->document()->blockCount());
     if (charsAdded <= 0)
         return;
     if (charsRemoved > 0)

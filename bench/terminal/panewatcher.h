@@ -37,6 +37,9 @@ public:
     const DelayHistogram &paintedRun() const { return paintedAll; }
     // CPU time of the GUI thread spent in this watcher, to tell it apart from the tool's.
     double ownCpuSeconds() const { return ownCpu; }
+    // Whether the pane has dropped text at its top yet: its bound has been reached.
+    bool trimmed() const { return trimSeen; }
+    int mostBlocks() const { return blocksHigh; }
     // Document changes that both removed and added text: the pane was not only appended to.
     uint64_t unexpectedChanges() const { return oddChanges; }
 
@@ -56,4 +59,6 @@ private:
     DelayHistogram paintedAll;
     double ownCpu = 0;
     uint64_t oddChanges = 0;
+    bool trimSeen = false;
+    int blocksHigh = 0;
 };

@@ -15,9 +15,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -47,7 +47,7 @@ constexpr double kBacklogMarginMs = 50.0;
 // a backlog; the delays alone cannot show all of it, since a full pty holds the simulator back.
 constexpr qint64 kMaxWaitingLines = 30;
 constexpr int kCalibrationMs = 3000;
-// Memory is flat when, after the pane's bound is reached, it grows by no more than this.
+// Memory is flat when, after the pane's bound is reached, its trend is no steeper than this.
 constexpr double kFlatKiBPerMinute = 256.0;
 constexpr int kMinFlatSpanSeconds = 20;
 constexpr int kSampleMs = 1000;
@@ -148,6 +148,9 @@ public:
         : options(options), pane(pane), watcher(watcher), sim(sim), aloneLineUse(aloneLineUse)
     {
         rows.reserve(size_t(options.seconds / options.reportEvery + 2));
+        // Touched now, so that keeping the samples does not add to the memory being measured.
+        rssAfterBound.resize(size_t(options.seconds) * 1000 / kSampleMs + 8);
+        rssAfterBound.clear();
         connect(&sim, &SimProcess::dumped, this, [this](const SimProcess::Counters &c) { printPending(c); });
         sampleTimer.setTimerType(Qt::PreciseTimer);
         connect(&sampleTimer, &QTimer::timeout, this, &Measurement::sample);
@@ -159,7 +162,6 @@ public:
     void run()
     {
         guiTid = processmeter::currentThreadId();
-        paneBound = pane->document()->maximumBlockCount();
         threadsAtStart = processmeter::threadTimes();
         runClock.start();
         windowStartNs = 0;
@@ -169,6 +171,7 @@ public:
         processCpuAtStart = processCpuAtWindow;
         watcherCpuAtWindow = watcher.ownCpuSeconds();
         debugLinesAtStart = debugLines;
+        rssAtStart = processmeter::residentKiB();
         watcher.takeWindow();
         sampleTimer.start(kSampleMs);
         scheduleWindow();
@@ -176,7 +179,6 @@ public:
         sampleTimer.stop();
         if (pending && !QTest::qWaitFor([this] { return !pending; }, kDumpWaitMs))
             printPending(SimProcess::Counters{});
-        threadsAtEnd = processmeter::threadTimes();
         runSeconds = double(lastWindowEndNs) * 1e-9;
     }
 
@@ -195,9 +197,7 @@ private:
     void sample()
     {
         const int64_t rss = processmeter::residentKiB();
-        const int blocks = pane->document()->blockCount();
-        const int bound = pane->document()->maximumBlockCount();
-        if (!boundReached && bound > 0 && blocks >= bound) {
+        if (!boundReached && watcher.trimmed()) {
             boundReached = true;
             boundSeconds = double(runClock.nsecsElapsed()) * 1e-9;
             rssAtBound = rss;
@@ -205,8 +205,11 @@ private:
             watcherCpuAtBound = watcher.ownCpuSeconds();
         }
         rssMax = std::max(rssMax, rss);
-        if (boundReached)
+        if (boundReached) {
             rssMaxAfterBound = std::max(rssMaxAfterBound, rss);
+            if (rssAfterBound.size() < rssAfterBound.capacity())
+                rssAfterBound.push_back({double(runClock.nsecsElapsed()) * 1e-9, rss});
+        }
     }
 
     void endWindow()
@@ -259,10 +262,12 @@ private:
         pending = r;
         sim.requestDump();
 
-        if (windowsDone >= windowCount())
+        if (windowsDone >= windowCount()) {
+            threadsAtEnd = processmeter::threadTimes();
             loop.quit();
-        else
+        } else {
             scheduleWindow();
+        }
     }
 
     void printPending(const SimProcess::Counters &counters)
@@ -281,14 +286,15 @@ private:
                           .arg(r.waiting);
         }
         std::printf("[%4.0f s] shown %6llu (+%5llu) lost %llu (seq gaps) out-of-order %llu | %s | delay ms p50 %.1f "
-                    "p99 %.1f max %.1f (%s; in pane p50 %.1f) | line use %.3f | GUI thread %.1f%% (watcher %.1f%%) process %.1f%% | "
+                    "p99 %.1f max %.1f (%s; in pane p50 %.1f) | line use %.3f | GUI thread %.1f%% (watcher %.1f%%) "
+                    "process %.1f%% | "
                     "RSS %.1f MiB | blocks %d\n",
                     r.endSeconds, static_cast<unsigned long long>(r.shownTotal),
                     static_cast<unsigned long long>(r.lines), static_cast<unsigned long long>(r.lostTotal),
                     static_cast<unsigned long long>(r.outOfOrder + r.repeated), qPrintable(simText), ms(r.p50Us),
                     ms(r.p99Us), ms(r.maxUs), r.painted ? "painted" : "in pane, no paint seen", ms(r.paneP50Us),
-                    r.lineUse, 100.0 * r.guiShare, 100.0 * r.watcherShare, 100.0 * r.processShare,
-                    mib(r.rssKiB), r.blocks);
+                    r.lineUse, 100.0 * r.guiShare, 100.0 * r.watcherShare, 100.0 * r.processShare, mib(r.rssKiB),
+                    r.blocks);
         std::fflush(stdout);
         rows.push_back(r);
     }
@@ -306,7 +312,6 @@ private:
     qint64 lastWindowEndNs = 0;
     double runSeconds = 0;
     int guiTid = 0;
-    int paneBound = 0;
     QVector<processmeter::ThreadTime> threadsAtStart;
     QVector<processmeter::ThreadTime> threadsAtEnd;
     double guiCpuAtStart = 0;
@@ -320,15 +325,39 @@ private:
     long debugLinesAtStart = 0;
     bool boundReached = false;
     double boundSeconds = 0;
+    int64_t rssAtStart = 0;
     int64_t rssAtBound = 0;
     int64_t rssMax = 0;
     int64_t rssMaxAfterBound = 0;
+    std::vector<std::pair<double, int64_t>> rssAfterBound;
     double guiCpuAtBound = 0;
     double watcherCpuAtBound = 0;
     int windowsDone = 0;
     std::optional<Row> pending;
     std::vector<Row> rows;
 };
+
+// Least-squares slope of (seconds, KiB) samples, in KiB per minute.
+double slopePerMinute(const std::vector<std::pair<double, int64_t>> &samples)
+{
+    if (samples.size() < 2)
+        return 0;
+    double meanT = 0;
+    double meanV = 0;
+    for (const auto &s : samples) {
+        meanT += s.first;
+        meanV += double(s.second);
+    }
+    meanT /= double(samples.size());
+    meanV /= double(samples.size());
+    double cov = 0;
+    double var = 0;
+    for (const auto &s : samples) {
+        cov += (s.first - meanT) * (double(s.second) - meanV);
+        var += (s.first - meanT) * (s.first - meanT);
+    }
+    return var > 0 ? 60.0 * cov / var : 0.0;
+}
 
 const char *verdict(bool met)
 {
@@ -375,8 +404,8 @@ void Measurement::summarize(const SimProcess::Counters &finalSim) const
         if (r.seconds >= 0.5 * options.reportEvery)
             lowestUse = std::min(lowestUse, r.lineUse);
     }
-    const bool noBacklog = ms(last.p50Us) <= ms(first.p50Us) + kBacklogMarginMs && last.waiting >= 0 &&
-                           last.waiting <= kMaxWaitingLines;
+    const bool noBacklog =
+        ms(last.p50Us) <= ms(first.p50Us) + kBacklogMarginMs && last.waiting >= 0 && last.waiting <= kMaxWaitingLines;
     std::printf("  backlog: delay p50 first window %.1f ms, last window %.1f ms; p99 %.1f -> %.1f ms; lines sent but "
                 "not yet shown at a window's end: last %lld, most %lld\n",
                 ms(first.p50Us), ms(last.p50Us), ms(first.p99Us), ms(last.p99Us), static_cast<long long>(last.waiting),
@@ -415,25 +444,26 @@ void Measurement::summarize(const SimProcess::Counters &finalSim) const
                         end.tid == guiTid ? " (GUI thread)" : "");
     }
 
-    const int bound = paneBound;
-    std::printf("  memory: RSS %.1f MiB at start of the run, %.1f MiB at the end, highest %.1f MiB\n",
-                mib(first.rssKiB), mib(last.rssKiB), mib(rssMax));
+    std::printf("  memory: RSS %.1f MiB at start of the run, %.1f MiB at the end, highest %.1f MiB\n", mib(rssAtStart),
+                mib(last.rssKiB), mib(rssMax));
     if (boundReached) {
         const double span = runSeconds - boundSeconds;
         const double growth = double(last.rssKiB - rssAtBound);
-        const double perMinute = span > 0 ? growth * 60.0 / span : 0.0;
-        std::printf("    pane bound of %d blocks reached at %.0f s; RSS then %.1f MiB, growth after it %+.0f KiB over "
-                    "%.0f s (%+.0f KiB/min), highest after it %.1f MiB\n",
-                    bound, boundSeconds, mib(rssAtBound), growth, span, perMinute, mib(rssMaxAfterBound));
+        const double perMinute = slopePerMinute(rssAfterBound);
+        std::printf(
+            "    the pane first dropped its oldest text at %.0f s (most blocks %d); RSS then %.1f MiB, growth "
+            "after it %+.0f KiB over %.0f s, trend %+.0f KiB/min (least squares, 1 s samples), highest after it %.1f "
+            "MiB\n",
+            boundSeconds, watcher.mostBlocks(), mib(rssAtBound), growth, span, perMinute, mib(rssMaxAfterBound));
         if (span >= kMinFlatSpanSeconds)
             std::printf("    target: memory flat once the bound is reached (<= %.0f KiB/min): %s\n", kFlatKiBPerMinute,
                         verdict(perMinute <= kFlatKiBPerMinute));
         else
             std::printf("    target: memory flat: not judged, only %.0f s after the bound (run longer)\n", span);
     } else {
-        std::printf("    pane bound of %d blocks not reached (%d blocks): memory flatness not judged; run longer, "
-                    "e.g. --seconds 120\n",
-                    bound, last.blocks);
+        std::printf("    the pane never dropped text (%d blocks): its bound was not reached, memory flatness not "
+                    "judged; run longer, e.g. --seconds 120\n",
+                    last.blocks);
     }
     std::printf("  the tool wrote %ld debug-log lines during the run (not shown)\n", debugLines - debugLinesAtStart);
     if (watcher.unexpectedChanges() > 0)
@@ -490,7 +520,7 @@ double simulatorAloneLineUse(const QString &link)
 QString defaultSimProgram()
 {
     const QString binDir = qEnvironmentVariableIsSet("ZAVLO_BIN_DIR") ? qEnvironmentVariable("ZAVLO_BIN_DIR")
-                                                                       : QCoreApplication::applicationDirPath();
+                                                                      : QCoreApplication::applicationDirPath();
     return QDir(binDir).filePath(QStringLiteral("zavlo-sim"));
 }
 
@@ -539,7 +569,8 @@ int main(int argc, char *argv[])
     std::printf("Terminal tab benchmark: zavlo-sim printing BENCH lines back to back at 115200 baud; the real "
                 "MainWindow on platform \"%s\"; %d s, a report every %d s\n",
                 qPrintable(QGuiApplication::platformName()), options.seconds, options.reportEvery);
-    std::printf("simulator: %s %s\n", qPrintable(options.simProgram), qPrintable(sim.arguments().join(QLatin1Char(' '))));
+    std::printf("simulator: %s %s\n", qPrintable(options.simProgram),
+                qPrintable(sim.arguments().join(QLatin1Char(' '))));
     std::printf("the simulator alone, read by a loop that only counts bytes for %d s: line use %.3f of 11520 B/s\n",
                 kCalibrationMs / 1000, aloneLineUse);
     std::printf("targets: no growing backlog, GUI thread under 25%% of one core, memory flat once the pane's bound is "
@@ -547,7 +578,8 @@ int main(int argc, char *argv[])
     std::fflush(stdout);
 
     MainWindow::setComPortEnumerator([link] {
-        return QList<MainWindow::ComPortEntry>{{link, QStringLiteral("Zavlo"), QStringLiteral("simulated board"), false}};
+        return QList<MainWindow::ComPortEntry>{
+            {link, QStringLiteral("Zavlo"), QStringLiteral("simulated board"), false}};
     });
     auto window = std::make_unique<MainWindow>();
     window->show();

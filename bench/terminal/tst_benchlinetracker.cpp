@@ -38,9 +38,8 @@ void TestBenchLineTracker::feed_rebuildsLinesAndCountsSequence_data()
     QTest::addColumn<int>("repeated");
     QTest::addColumn<int>("malformed");
 
-    QTest::newRow("two lines in one piece")
-        << QStringList{line(1, 10) + line(2, 20)} << QList<qulonglong>{1, 2} << QList<qlonglong>{10, 20} << 46 << 0
-        << 0 << 0 << 0;
+    QTest::newRow("two lines in one piece") << QStringList{line(1, 10) + line(2, 20)} << QList<qulonglong>{1, 2}
+                                            << QList<qlonglong>{10, 20} << 46 << 0 << 0 << 0 << 0;
     QTest::newRow("line split inside a number")
         << QStringList{QStringLiteral("BENCH seq= 1"), QStringLiteral("2 t_us= 345\r\n")} << QList<qulonglong>{12}
         << QList<qlonglong>{345} << 25 << 0 << 0 << 0 << 0;
@@ -57,8 +56,8 @@ void TestBenchLineTracker::feed_rebuildsLinesAndCountsSequence_data()
     QTest::newRow("gap counts as lost") << QStringList{line(1, 1), line(4, 4)} << QList<qulonglong>{1, 4}
                                         << QList<qlonglong>{1, 4} << 44 << 2 << 0 << 0 << 0;
     QTest::newRow("late line fills its gap")
-        << QStringList{line(1, 1) + line(4, 4) + line(2, 2)} << QList<qulonglong>{1, 4, 2}
-        << QList<qlonglong>{1, 4, 2} << 66 << 1 << 1 << 0 << 0;
+        << QStringList{line(1, 1) + line(4, 4) + line(2, 2)} << QList<qulonglong>{1, 4, 2} << QList<qlonglong>{1, 4, 2}
+        << 66 << 1 << 1 << 0 << 0;
     QTest::newRow("repeated line fills no gap")
         << QStringList{line(1, 1) + line(3, 3) + line(3, 3) + line(1, 1)} << QList<qulonglong>{1, 3, 3, 1}
         << QList<qlonglong>{1, 3, 3, 1} << 88 << 1 << 0 << 2 << 0;
@@ -67,9 +66,8 @@ void TestBenchLineTracker::feed_rebuildsLinesAndCountsSequence_data()
     QTest::newRow("two lines run together are damaged, not counted")
         << QStringList{QStringLiteral("BENCH seq= 1 t_us= 10BENCH seq= 2 t_us= 20\r\n") + line(3, 30)}
         << QList<qulonglong>{3} << QList<qlonglong>{30} << 23 << 0 << 0 << 0 << 1;
-    QTest::newRow("other text is ignored")
-        << QStringList{QStringLiteral("\r\nhello\r\nBENCHMARK\r\n") + line(9, 9)} << QList<qulonglong>{9}
-        << QList<qlonglong>{9} << 22 << 0 << 0 << 0 << 1;
+    QTest::newRow("other text is ignored") << QStringList{QStringLiteral("\r\nhello\r\nBENCHMARK\r\n") + line(9, 9)}
+                                           << QList<qulonglong>{9} << QList<qlonglong>{9} << 22 << 0 << 0 << 0 << 1;
 }
 
 void TestBenchLineTracker::feed_rebuildsLinesAndCountsSequence()

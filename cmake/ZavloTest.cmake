@@ -15,5 +15,5 @@ function(zavlo_add_test name)
     set_tests_properties(${name} PROPERTIES
         LABELS "${T_LABELS}"
         TIMEOUT ${T_TIMEOUT}
-        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZAVLO_BIN_DIR=${PROJECT_BINARY_DIR}/bin;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp;ASAN_OPTIONS=detect_leaks=1")
+        ENVIRONMENT "QT_QPA_PLATFORM=offscreen;ZAVLO_BIN_DIR=${PROJECT_BINARY_DIR}/bin;LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/scripts/lsan.supp:fast_unwind_on_malloc=0;ASAN_OPTIONS=detect_leaks=1")
 endfunction()

@@ -52,6 +52,13 @@ QByteArray fileHead(const QString &path, qint64 count)
     return file.read(count);
 }
 
+// The end of a station's log, or from a sanitizer's report on when there is one.
+QString logTail(const QString &log)
+{
+    const int report = log.indexOf(QStringLiteral("=================="));
+    return report >= 0 ? log.mid(report, 12000) : log.right(2000);
+}
+
 QByteArray bytes(const std::vector<uint8_t> &v)
 {
     return QByteArray(reinterpret_cast<const char *>(v.data()), int(v.size()));
@@ -136,10 +143,13 @@ void TestParallelStations::eightStationsAtOnce_allExitZeroAndEveryBoardHoldsItsI
         const qint64 left = qMax<qint64>(1, kAllFlashedMs - clock.elapsed());
         const bool finished = stations[size_t(i)]->waitForFinished(int(left));
         const QString log = QString::fromLocal8Bit(stations[size_t(i)]->readAllStandardError());
-        QVERIFY2(finished, qPrintable(QStringLiteral("station %1 still running\n").arg(i) + log.right(2000)));
-        QVERIFY2(stations[size_t(i)]->exitStatus() == QProcess::NormalExit && stations[size_t(i)]->exitCode() == 0,
-                 qPrintable(QStringLiteral("station %1 exit %2\n").arg(i).arg(stations[size_t(i)]->exitCode()) +
-                            log.right(2000)));
+        const bool exitedZero = finished && stations[size_t(i)]->exitStatus() == QProcess::NormalExit &&
+                                stations[size_t(i)]->exitCode() == 0;
+        if (!exitedZero)
+            qInfo().noquote() << "station" << i << "log:\n" << logTail(log);
+        QVERIFY2(finished, qPrintable(QStringLiteral("station %1 still running").arg(i)));
+        QVERIFY2(exitedZero,
+                 qPrintable(QStringLiteral("station %1 exit %2").arg(i).arg(stations[size_t(i)]->exitCode())));
     }
 
     // The simulators write their memory at exit.

@@ -95,6 +95,8 @@ private slots:
 
 private:
     bool connectAndDetect(MainWindow &window);
+    // Closes the port as the user would before the window goes, so that the worker is idle then.
+    bool disconnect(MainWindow &window);
     QString imagePath(const char *name, const ImageSpec &spec);
 
     QTemporaryDir dir;
@@ -125,6 +127,18 @@ bool TestWindowThreads::connectAndDetect(MainWindow &window)
     return countOf(window, kConnected) > before;
 }
 
+bool TestWindowThreads::disconnect(MainWindow &window)
+{
+    const QString closed = QStringLiteral("Successfully closed COM port.");
+    const int before = countOf(window, closed);
+    button(window, "comPortConnectButton")->click();
+    QElapsedTimer clock;
+    clock.start();
+    while (countOf(window, closed) == before && clock.elapsed() < kStepMs)
+        QTest::qWait(20);
+    return countOf(window, closed) > before;
+}
+
 void TestWindowThreads::detectionAndFlash_crossTheThreads()
 {
     const QString link = dir.filePath(QStringLiteral("port-flash"));
@@ -143,6 +157,7 @@ void TestWindowThreads::detectionAndFlash_crossTheThreads()
     QCOMPARE(widget<QProgressBar>(*window, "fwProgressBar")->value(), 100);
     QVERIFY(consoleMessages(*window).contains(QStringLiteral("   2048 bytes flashed.")));
     QVERIFY(holdsApplication(sim, smallImage()));
+    QVERIFY(disconnect(*window));
 }
 
 void TestWindowThreads::cancelFromTheGuiThread_stopsTheFlashAndTheNextOneSucceeds()
@@ -173,6 +188,7 @@ void TestWindowThreads::cancelFromTheGuiThread_stopsTheFlashAndTheNextOneSucceed
     QTRY_COMPARE_WITH_TIMEOUT(countOf(*window, kFlashed), 1, kStepMs);
     QCOMPARE(countOf(*window, kCancelled), 1);
     QVERIFY(holdsApplication(sim, bigImage()));
+    QVERIFY(disconnect(*window));
 }
 
 void TestWindowThreads::portLostDuringAFlash_windowClosesThePortAndReconnects()
@@ -209,6 +225,7 @@ void TestWindowThreads::portLostDuringAFlash_windowClosesThePortAndReconnects()
     button(*window, "fwFlashFirmwareButton")->click();
     QTRY_COMPARE_WITH_TIMEOUT(countOf(*window, kFlashed), 1, kStepMs);
     QVERIFY(holdsApplication(sim, bigImage()));
+    QVERIFY(disconnect(*window));
 }
 
 void TestWindowThreads::destroyingTheWindow_atAnyMoment_endsTheWorker_data()

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang in build-fuzz/ (or FUZZ_BUILD_DIR) and runs each for the
 # given number of seconds (default 30) on a scratch copy of its committed seed corpus.
-# Fails when a target finds a crash or a broken invariant; the input is kept in the scratch dir.
+# Fails when a target finds a crash or a broken invariant; the input is kept in the scratch dir and
+# replays with build-fuzz/bin/<target> <input>.
 # Usage: scripts/fuzz.sh [seconds]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,7 +32,7 @@ for target in "${targets[@]}"; do
     echo "== $target: ${seconds} s"
     if "$build/bin/$target" -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$artifacts/" \
         "$corpus" >"$log" 2>&1; then
-        grep -E '^#[0-9]+ +DONE' "$log" || true
+        grep -E '^#[0-9]+[[:space:]]+DONE' "$log" || true
     else
         failed+=("$target")
         tail -n 60 "$log"

@@ -85,6 +85,14 @@ void checkTable(const QStringList &lines, const FodDataTable &table, int stored)
 
 } // namespace
 
+// Qt is built without frame pointers, so the fast unwinder records its frames as noise and every
+// allocation looks like a new stack; the stack store then grows without end and the run slows to
+// a crawl. Two frames still name the allocating call; a report's access stack is unwound in full.
+extern "C" const char *__asan_default_options()
+{
+    return "malloc_context_size=2";
+}
+
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
     silenceQtMessages();

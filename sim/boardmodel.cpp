@@ -5,7 +5,6 @@
 #include <algorithm>
 
 namespace {
-constexpr size_t kHeaderBlockBytes = 16;
 
 uint16_t le16(const uint8_t *p)
 {

@@ -5,6 +5,10 @@
 
 #include "windowtesthelpers.h"
 
+#ifdef ZAVLO_TSAN_HANDOFF
+#include "tsanqthandoff.h"
+#endif
+
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QTemporaryDir>
@@ -278,5 +282,19 @@ void TestWindowThreads::destroyingTheWindow_atAnyMoment_endsTheWorker()
     QVERIFY(sim.snapshot().blockWriteCount < long(bigImage().applicationSize / 64));
 }
 
-QTEST_MAIN(TestWindowThreads)
+#ifdef ZAVLO_TSAN_HANDOFF
+using TestApplication = HandoffApplication;
+#else
+using TestApplication = QApplication;
+#endif
+
+int main(int argc, char *argv[])
+{
+    TestApplication application(argc, argv);
+    application.setAttribute(Qt::AA_Use96Dpi, true);
+    TestWindowThreads test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_windowthreads.moc"

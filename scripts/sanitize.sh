@@ -21,6 +21,8 @@ esac
 "$root/scripts/deps.sh"
 jobs=$(nproc)
 export QT_QPA_PLATFORM=offscreen
+# Both runs go ahead even when the first fails; the script fails if either did.
+status=0
 
 if [ "$what" != tsan ]; then
     build=${ASAN_BUILD_DIR:-$root/build-asan}
@@ -31,7 +33,7 @@ if [ "$what" != tsan ]; then
     export ASAN_OPTIONS=detect_leaks=1
     export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp
     export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-    (cd "$build" && ctest --output-on-failure -j"$jobs" "$@")
+    (cd "$build" && ctest --output-on-failure -j"$jobs" "$@") || status=1
     unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 fi
 
@@ -50,5 +52,6 @@ if [ "$what" != asan ]; then
     # Qt is not instrumented: accesses inside its libraries are left out, and the threading tests
     # mark its hand-overs between threads themselves (tests/reliability/tsanqthandoff.h).
     export TSAN_OPTIONS="suppressions=$root/scripts/tsan.supp halt_on_error=1 second_deadlock_stack=1 ignore_noninstrumented_modules=1"
-    (cd "$build" && ctest --output-on-failure -j"$jobs" -L threads "$@")
+    (cd "$build" && ctest --output-on-failure -j"$jobs" -L threads "$@") || status=1
 fi
+exit $status

@@ -72,8 +72,11 @@ constexpr int kRecordVersionMinorOffset = 12;
 constexpr int kRecordVersionMajorOffset = 14;
 
 // A flash or a FOD calculation may keep the worker inside one slot for a while; it gets this long
-// to notice the cancel or finish its block before the window goes. An idle worker gets 300 ms.
+// to notice the cancel or finish its block before the window goes. With the port open the poll
+// may be inside one exchange with the board (a write of up to 500 ms and a read of up to 3 s):
+// leaving it there would abandon a running thread. A worker without a port gets 300 ms.
 constexpr int kBusyShutdownWaitMs = 5000;
+constexpr int kOpenPortShutdownWaitMs = 3500;
 constexpr int kIdleShutdownWaitMs = 300;
 constexpr int kShutdownWaitSliceMs = 50;
 
@@ -264,7 +267,8 @@ MainWindow::~MainWindow()
     workerThread->quit();
 
     // Calls that were already on their way when the connections went are dropped on every slice.
-    const QDeadlineTimer deadline(busy ? kBusyShutdownWaitMs : kIdleShutdownWaitMs);
+    const QDeadlineTimer deadline(busy ? kBusyShutdownWaitMs
+                                       : (comPortOpen ? kOpenPortShutdownWaitMs : kIdleShutdownWaitMs));
     bool finished = false;
     do {
         QCoreApplication::removePostedEvents(this, QEvent::MetaCall);

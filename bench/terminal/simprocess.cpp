@@ -71,7 +71,7 @@ SimProcess::Counters SimProcess::stop()
     readOutput();
     stderrText += QString::fromLocal8Bit(process.readAllStandardError());
     // The program dumps once more as it ends.
-    counters = readCounters();
+    counters = readCounters(dumpDir);
     return counters;
 }
 
@@ -83,13 +83,13 @@ void SimProcess::readOutput()
         const QByteArray line = pendingOutput.left(eol);
         pendingOutput.remove(0, eol + 1);
         if (line.startsWith("DUMPED ")) {
-            counters = readCounters();
+            counters = readCounters(dumpDir);
             emit dumped(counters);
         }
     }
 }
 
-SimProcess::Counters SimProcess::readCounters() const
+SimProcess::Counters SimProcess::readCounters(const QString &dumpDir)
 {
     Counters c;
     QFile file(dumpDir + QStringLiteral("/state.txt"));

@@ -32,6 +32,8 @@ public:
     // Asks the program to end, waits for it and returns the counters of its final dump.
     Counters stop();
     Counters lastCounters() const { return counters; }
+    // The counters of the state file in a dump directory; not valid if it is missing or lacks them.
+    static Counters readCounters(const QString &dumpDir);
     QString errorOutput() const { return stderrText; }
     // "running", or how the program ended.
     QString state() const;
@@ -41,7 +43,6 @@ signals:
 
 private:
     void readOutput();
-    Counters readCounters() const;
 
     QProcess process;
     QString program;

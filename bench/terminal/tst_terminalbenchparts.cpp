@@ -1,11 +1,17 @@
 #include "benchlinetracker.h"
 #include "delayhistogram.h"
+#include "processmeter.h"
+#include "simfiles.h"
+#include "simprocess.h"
 
 #include <QtTest>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
-class TestBenchLineTracker : public QObject
+// The parts of zavlo-bench-terminal that turn what it observes into figures.
+class TestTerminalBenchParts : public QObject
 {
     Q_OBJECT
 
@@ -14,6 +20,9 @@ private slots:
     void feed_rebuildsLinesAndCountsSequence();
     void quantiles_ofKnownSamples_data();
     void quantiles_ofKnownSamples();
+    void simStateFile_givesTheSimulatorsCounters_data();
+    void simStateFile_givesTheSimulatorsCounters();
+    void processMeter_seesTouchedMemoryAndThisThreadsCpu();
 };
 
 namespace {
@@ -27,7 +36,7 @@ QString line(int seq, int sentUs)
 
 } // namespace
 
-void TestBenchLineTracker::feed_rebuildsLinesAndCountsSequence_data()
+void TestTerminalBenchParts::feed_rebuildsLinesAndCountsSequence_data()
 {
     QTest::addColumn<QStringList>("pieces");
     QTest::addColumn<QList<qulonglong>>("seqs");
@@ -70,7 +79,7 @@ void TestBenchLineTracker::feed_rebuildsLinesAndCountsSequence_data()
                                            << QList<qulonglong>{9} << QList<qlonglong>{9} << 22 << 0 << 0 << 0 << 1;
 }
 
-void TestBenchLineTracker::feed_rebuildsLinesAndCountsSequence()
+void TestTerminalBenchParts::feed_rebuildsLinesAndCountsSequence()
 {
     QFETCH(QStringList, pieces);
     QFETCH(QList<qulonglong>, seqs);
@@ -102,7 +111,7 @@ void TestBenchLineTracker::feed_rebuildsLinesAndCountsSequence()
     QCOMPARE(tracker.malformed(), quint64(malformed));
 }
 
-void TestBenchLineTracker::quantiles_ofKnownSamples_data()
+void TestTerminalBenchParts::quantiles_ofKnownSamples_data()
 {
     QTest::addColumn<double>("fraction");
     QTest::addColumn<qint64>("exact");
@@ -114,7 +123,7 @@ void TestBenchLineTracker::quantiles_ofKnownSamples_data()
     QTest::newRow("highest") << 1.0 << qint64(10000);
 }
 
-void TestBenchLineTracker::quantiles_ofKnownSamples()
+void TestTerminalBenchParts::quantiles_ofKnownSamples()
 {
     QFETCH(double, fraction);
     QFETCH(qint64, exact);
@@ -135,5 +144,68 @@ void TestBenchLineTracker::quantiles_ofKnownSamples()
     QCOMPARE(histogram.count(), quint64(10000));
 }
 
-QTEST_APPLESS_MAIN(TestBenchLineTracker)
-#include "tst_benchlinetracker.moc"
+void TestTerminalBenchParts::simStateFile_givesTheSimulatorsCounters_data()
+{
+    QTest::addColumn<bool>("written");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<long>("sent");
+    QTest::addColumn<long>("dropped");
+
+    QTest::newRow("dump written by the simulator") << true << true << 123456L << 7L;
+    QTest::newRow("no dump yet") << false << false << 0L << 0L;
+}
+
+void TestTerminalBenchParts::simStateFile_givesTheSimulatorsCounters()
+{
+    QFETCH(bool, written);
+    QFETCH(bool, valid);
+    QFETCH(long, sent);
+    QFETCH(long, dropped);
+
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    if (written) {
+        BoardSnapshot snap;
+        snap.mode = BoardMode::Application;
+        snap.textLinesSent = sent;
+        snap.textLinesDropped = dropped;
+        std::string error;
+        QVERIFY2(writeSnapshotFiles(dir.path().toStdString(), snap, &error), error.c_str());
+    }
+    const SimProcess::Counters c = SimProcess::readCounters(dir.path());
+    QCOMPARE(c.valid, valid);
+    QCOMPARE(c.linesSent, sent);
+    QCOMPARE(c.linesDropped, dropped);
+    if (valid)
+        QCOMPARE(c.mode, QStringLiteral("app"));
+}
+
+void TestTerminalBenchParts::processMeter_seesTouchedMemoryAndThisThreadsCpu()
+{
+    constexpr size_t kBlockBytes = 64u << 20;
+    constexpr double kSpinCpuSeconds = 0.3;
+
+    const int64_t before = processmeter::residentKiB();
+    QVERIFY(before > 0);
+    std::vector<char> block(kBlockBytes);
+    std::memset(block.data(), 1, block.size());
+    // Pages may be shared or reclaimed at the edges; most of the block must show.
+    QVERIFY2(processmeter::residentKiB() - before >= int64_t(kBlockBytes / 1024) * 3 / 4,
+             qPrintable(QStringLiteral("%1 KiB before, %2 KiB after").arg(before).arg(processmeter::residentKiB())));
+
+    const double start = processmeter::callingThreadCpuSeconds();
+    volatile unsigned sink = 0;
+    while (processmeter::callingThreadCpuSeconds() - start < kSpinCpuSeconds)
+        sink = sink + 1;
+    const int tid = processmeter::currentThreadId();
+    const QVector<processmeter::ThreadTime> threads = processmeter::threadTimes();
+    auto self = std::find_if(threads.begin(), threads.end(), [tid](const auto &t) { return t.tid == tid; });
+    QVERIFY(self != threads.end());
+    // The kernel counts in clock ticks: allow a few of them.
+    QVERIFY2(self->cpuSeconds >= kSpinCpuSeconds - 0.05, qPrintable(QString::number(self->cpuSeconds)));
+    QVERIFY(processmeter::processCpuSeconds() >= self->cpuSeconds - 0.05);
+    QVERIFY(!self->name.isEmpty());
+}
+
+QTEST_APPLESS_MAIN(TestTerminalBenchParts)
+#include "tst_terminalbenchparts.moc"

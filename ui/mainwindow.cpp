@@ -19,6 +19,7 @@
 #include <QRegularExpression>
 #include <QSerialPortInfo>
 #include <QTextCursor>
+#include <QTextDocument>
 #include <QThread>
 #include <QTime>
 #include <QtEndian>
@@ -81,7 +82,24 @@ constexpr int kIdleShutdownWaitMs = 300;
 constexpr int kShutdownWaitSliceMs = 50;
 
 // The Terminal and FOD panes are display only; a board that prints for hours must not fill memory.
+// Removing the top line lays the whole pane out again, so lines go a thousand at a time.
 constexpr int kPaneMaxBlocks = 20000;
+constexpr int kPaneTrimBlocks = 1000;
+
+// Appends board text exactly as received and keeps the pane within its bound.
+void appendToPane(QTextEdit *pane, const QString &text)
+{
+    pane->moveCursor(QTextCursor::End);
+    pane->insertPlainText(text);
+    pane->moveCursor(QTextCursor::End);
+    QTextDocument *document = pane->document();
+    if (document->blockCount() <= kPaneMaxBlocks)
+        return;
+    QTextCursor cursor(document);
+    cursor.movePosition(QTextCursor::NextBlock, QTextCursor::KeepAnchor,
+                        document->blockCount() - (kPaneMaxBlocks - kPaneTrimBlocks));
+    cursor.removeSelectedText();
+}
 
 MainWindow::ComPortEnumerator &comPortEnumerator()
 {
@@ -242,10 +260,9 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     ui->terminalOutput->setCursorWidth(0);
 
-    for (QTextEdit *pane : {static_cast<QTextEdit *>(ui->terminalOutput), static_cast<QTextEdit *>(ui->fodCapture)}) {
-        pane->setUndoRedoEnabled(false);
-        pane->document()->setMaximumBlockCount(kPaneMaxBlocks);
-    }
+    // Board text is never edited; an undo history would only hold it twice.
+    ui->terminalOutput->setUndoRedoEnabled(false);
+    ui->fodCapture->setUndoRedoEnabled(false);
 }
 
 MainWindow::~MainWindow()
@@ -379,9 +396,7 @@ void MainWindow::transferStatus(QString msg)
 
 void MainWindow::terminalOutputMessage(QString msg)
 {
-    ui->terminalOutput->moveCursor(QTextCursor::End);
-    ui->terminalOutput->insertPlainText(msg);
-    ui->terminalOutput->moveCursor(QTextCursor::End);
+    appendToPane(ui->terminalOutput, msg);
 }
 
 void MainWindow::populateComPorts()
@@ -627,6 +642,9 @@ void MainWindow::rw_response(RWTarget::RW_RESPONSE_T response)
 
     if (commandLineMode) {
         commandLineMode = false;
+        // The port is closed ahead of any further poll, which would otherwise send the board that
+        // has just been started on its new firmware back into its bootloader.
+        emit disconnectCOMPortRequest();
         qDebug() << "Exiting with response" << static_cast<int>(response);
         QCoreApplication::exit(static_cast<int>(response));
     }
@@ -698,9 +716,7 @@ void MainWindow::gainCalculationStatus(bool)
 
 void MainWindow::fodOutputMessage(QString msg)
 {
-    ui->fodCapture->moveCursor(QTextCursor::End);
-    ui->fodCapture->insertPlainText(msg);
-    ui->fodCapture->moveCursor(QTextCursor::End);
+    appendToPane(ui->fodCapture, msg);
 }
 
 void MainWindow::on_fodXMCSelected_clicked()

@@ -131,6 +131,11 @@ void TestFlashCommandLine::commandLineFlash_exitsWithResult()
         QCOMPARE(toBytes(board.settings, spec.settingsSize), toBytes(imageSettingsBytes(spec), ~size_t(0)));
         QCOMPARE(toBytes(board.calibration, spec.calibrationSize), toBytes(imageCalibrationBytes(spec), ~size_t(0)));
         QCOMPARE(board.mode, BoardMode::Application);
+        // Nothing follows the restart into the new firmware.
+        const RequestRecord last = sim.requestLog().back();
+        QCOMPARE(last.command, quint8(RWTarget::WRITE_REGISTER_COMMAND));
+        QCOMPARE(last.address, quint32(RWTarget::REG_RESET));
+        QVERIFY(last.payload == (std::vector<uint8_t>{0x33, 0xDD}));
     }
     if (config.startMode == BoardMode::Application) {
         // The board was sent to its bootloader with 0x55DD before anything was written.

@@ -637,10 +637,13 @@ void tst_FirmwareTab::commandLine_firstResultExitsWithItsCode()
     MessageLog log;
     auto window = makeWindow();
     window->setCommandLineMode();
+    QSignalSpy disconnects(window.get(), &MainWindow::disconnectCOMPortRequest);
 
     QTimer::singleShot(0, window.get(), [&] { window->rw_response(RWTarget::RW_CRC_CHECK_FAILED); });
     QCOMPARE(QCoreApplication::exec(), 7);
     QCOMPARE(lastConsoleMessage(*window), QStringLiteral("Failed CRC check after flashing!"));
+    // The port is let go at once, before any further poll could reach the board.
+    QCOMPARE(disconnects.count(), 1);
 
     // A later result (a manual flash) no longer ends the program.
     QTimer::singleShot(0, window.get(), [&] {
@@ -649,6 +652,7 @@ void tst_FirmwareTab::commandLine_firstResultExitsWithItsCode()
     });
     QCOMPARE(QCoreApplication::exec(), 99);
     QCOMPARE(lastConsoleMessage(*window), QStringLiteral("Successfully flashed device."));
+    QCOMPARE(disconnects.count(), 1);
 
     QStringList exits = log.messages(QtDebugMsg).filter(QStringLiteral("Exiting with response"));
     QCOMPARE(exits, QStringList{"Exiting with response 7"});

@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTextBlock>
 #include <QTextBrowser>
 #include <QTime>
 
@@ -329,6 +330,9 @@ void tst_MainWindow::terminalPane_appendsAsReceivedAndStaysBounded()
     window->terminalOutputMessage(QStringLiteral("tail"));
     QVERIFY(terminal->document()->blockCount() <= 20000);
     QVERIFY(terminal->toPlainText().endsWith(QStringLiteral("line 29999\ntail")));
+    // The oldest lines go, a thousand below the bound, and what stays is whole and in order.
+    QCOMPARE(terminal->document()->blockCount(), 19000);
+    QCOMPARE(terminal->document()->firstBlock().text(), QStringLiteral("line 11001"));
 }
 
 void tst_MainWindow::destructor_cancelsARunningFlashAndClosesAnOpenPort_data()

@@ -456,10 +456,15 @@ bool BoardSimulator::pickNextUnit(Clock::time_point now)
         return true;
     }
     if (textActive() && textSource.config().benchmark && now >= nextTextAt) {
-        const std::string line = textSource.benchmarkLine(monotonicUs(std::max(now, txFreeAt)));
+        // Back to back at the line rate: the next line goes out the moment the line is free, also
+        // when this thread woke a little late; after a longer stall (nobody reading) it starts now.
+        constexpr auto kLateWakeLimit = std::chrono::milliseconds(5);
+        const Clock::time_point start =
+            (txFreeAt <= now && now - txFreeAt < kLateWakeLimit) ? txFreeAt : std::max(now, txFreeAt);
+        const std::string line = textSource.benchmarkLine(monotonicUs(start));
         OutUnit unit;
         unit.bytes.assign(line.begin(), line.end());
-        unit.readyAt = now;
+        unit.readyAt = start;
         unit.text = true;
         current = std::move(unit);
         return true;

@@ -1,9 +1,9 @@
 // zavlo-mkimage: writes firmware images for tests and manual runs.
 
 #include "imagebuilder.h"
+#include "simargs.h"
 #include "simfiles.h"
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -101,51 +101,19 @@ const option kOptions[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-[[noreturn]] void usageError(const std::string &message)
-{
-    std::fprintf(stderr, "zavlo-mkimage: %s\nTry --help.\n", message.c_str());
-    std::exit(2);
-}
-
-long long parseNumber(const char *text, const char *what)
-{
-    char *end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(text, &end, 0);
-    if (errno != 0 || end == text || *end != '\0' || v < 0)
-        usageError(std::string("bad number for ") + what + ": " + text);
-    return v;
-}
-
 uint32_t parseSize(const char *text, const char *what)
 {
-    const long long v = parseNumber(text, what);
+    const long long v = parseCount(text, what);
     if (v > 0xFFFFFFFFLL)
         usageError(std::string("value out of range for ") + what);
     return static_cast<uint32_t>(v);
-}
-
-uint16_t parseWord(const char *text, const char *what)
-{
-    const char *dot = std::strchr(text, '.');
-    if (dot) {
-        const std::string major(text, dot);
-        const long long hi = parseNumber(major.c_str(), what);
-        const long long lo = parseNumber(dot + 1, what);
-        if (hi > 255 || lo > 255)
-            usageError(std::string("bad version for ") + what + ": " + text);
-        return static_cast<uint16_t>((hi << 8) | lo);
-    }
-    const long long v = parseNumber(text, what);
-    if (v > 0xFFFF)
-        usageError(std::string("value out of range for ") + what);
-    return static_cast<uint16_t>(v);
 }
 
 } // namespace
 
 int main(int argc, char **argv)
 {
+    setProgramName("zavlo-mkimage");
     ImageSpec spec;
     std::string output;
     int opt;
@@ -174,7 +142,7 @@ int main(int argc, char **argv)
             spec.applicationSize = parseSize(a, "--app-size");
             break;
         case OPT_APP_SEED:
-            spec.applicationSeed = static_cast<uint64_t>(parseNumber(a, "--app-seed"));
+            spec.applicationSeed = static_cast<uint64_t>(parseCount(a, "--app-seed"));
             break;
         case OPT_APP_FILE: {
             std::string error;
@@ -193,7 +161,7 @@ int main(int argc, char **argv)
             break;
         }
         case OPT_SETTINGS_SEED:
-            spec.settingsSeed = static_cast<uint64_t>(parseNumber(a, "--settings-seed"));
+            spec.settingsSeed = static_cast<uint64_t>(parseCount(a, "--settings-seed"));
             break;
         case OPT_CAL_SIZE:
             spec.calibrationSize = parseSize(a, "--cal-size");
@@ -205,7 +173,7 @@ int main(int argc, char **argv)
             break;
         }
         case OPT_CAL_SEED:
-            spec.calibrationSeed = static_cast<uint64_t>(parseNumber(a, "--cal-seed"));
+            spec.calibrationSeed = static_cast<uint64_t>(parseCount(a, "--cal-seed"));
             break;
         case OPT_SERIAL:
             spec.serialNumber = a;
@@ -226,7 +194,7 @@ int main(int argc, char **argv)
             spec.unterminatedDescription = true;
             break;
         case OPT_TRUNCATE:
-            spec.truncateTo = static_cast<long>(parseNumber(a, "--truncate"));
+            spec.truncateTo = static_cast<long>(parseCount(a, "--truncate"));
             break;
         case OPT_APP_SIZE_CLAIM:
             spec.applicationSizeClaim = parseSize(a, "--app-size-claim");

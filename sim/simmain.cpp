@@ -2,9 +2,9 @@
 // start the tool as a separate process.
 
 #include "boardsimulator.h"
+#include "simargs.h"
 #include "simfiles.h"
 
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -210,39 +210,6 @@ const option kOptions[] = {
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0},
 };
-
-[[noreturn]] void usageError(const std::string &message)
-{
-    std::fprintf(stderr, "zavlo-sim: %s\nTry --help.\n", message.c_str());
-    std::exit(2);
-}
-
-long long parseNumber(const char *text, const char *what)
-{
-    char *end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(text, &end, 0);
-    if (errno != 0 || end == text || *end != '\0')
-        usageError(std::string("bad number for ") + what + ": " + text);
-    return v;
-}
-
-uint16_t parseWord(const char *text, const char *what)
-{
-    const char *dot = std::strchr(text, '.');
-    if (dot) {
-        const std::string major(text, dot);
-        const long long hi = parseNumber(major.c_str(), what);
-        const long long lo = parseNumber(dot + 1, what);
-        if (hi < 0 || hi > 255 || lo < 0 || lo > 255)
-            usageError(std::string("bad version for ") + what + ": " + text);
-        return static_cast<uint16_t>((hi << 8) | lo);
-    }
-    const long long v = parseNumber(text, what);
-    if (v < 0 || v > 0xFFFF)
-        usageError(std::string("value out of range for ") + what + ": " + text);
-    return static_cast<uint16_t>(v);
-}
 
 // "K:S" pairs of the fault options.
 std::pair<long, uint8_t> parsePair(const char *text, const char *what)

@@ -1,6 +1,7 @@
 // The Automotive and XMC gain calculations: fitted sets, texts and failures.
 
 #include "fodfit.h"
+#include "fodmessagerecorder.h"
 #include "fodtestdata.h"
 
 #include <QtTest>
@@ -11,17 +12,7 @@ using namespace fodtest;
 
 namespace {
 
-struct Recorder {
-    QStringList output;
-    QStringList debug;
-    FodMessages messages()
-    {
-        FodMessages m;
-        m.output = [this](const std::string &text) { output << QString::fromStdString(text); };
-        m.debug = [this](const std::string &text) { debug << QString::fromStdString(text); };
-        return m;
-    }
-};
+using Recorder = FodMessageRecorder;
 
 bool sameSet(const FodParameterSet &a, const FodParameterSet &b)
 {

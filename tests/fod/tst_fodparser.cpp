@@ -1,5 +1,6 @@
 // Line split, table fill and dispatch of the FOD capture parse.
 
+#include "fodmessagerecorder.h"
 #include "fodparser.h"
 
 #include <QtTest>
@@ -8,17 +9,7 @@
 
 namespace {
 
-struct Recorder {
-    QStringList output;
-    QStringList debug;
-    FodMessages messages()
-    {
-        FodMessages m;
-        m.output = [this](const std::string &text) { output << QString::fromStdString(text); };
-        m.debug = [this](const std::string &text) { debug << QString::fromStdString(text); };
-        return m;
-    }
-};
+using Recorder = FodMessageRecorder;
 
 const QString kRow = QStringLiteral("1 127700   1055   1903     80   1823   1482");
 

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <functional>
 
 #include <QElapsedTimer>
 #include <QtTest>
@@ -36,6 +37,26 @@ int countOf(const QSignalSpy &spy, const QVariant &value)
     for (const QList<QVariant> &args : spy)
         n += args.at(0) == value;
     return n;
+}
+
+// Flashes a 64 KiB application on this thread while another thread does `meanwhile` after
+// `afterMs`; against a paced board the flash takes seconds, so it is still running then.
+bool flashLongImage(WorkerRig &rig, int afterMs, const std::function<void()> &meanwhile)
+{
+    ImageSpec spec;
+    spec.applicationSize = 64 * 1024;
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("big.bin").toStdString();
+    if (!writeFirmwareImage(path, spec))
+        return false;
+    rig.worker.checkBoxUpdateFlashApp(true);
+    std::thread other([afterMs, &meanwhile] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
+        meanwhile();
+    });
+    rig.worker.flashDeviceRequest(QString::fromStdString(path));
+    other.join();
+    return true;
 }
 
 bool isResetWrite(const RequestRecord &r, uint8_t lo, uint8_t hi)
@@ -245,19 +266,7 @@ void TestSerialWorker::cancelFromAnotherThread_stopsRunningFlash()
     QVERIFY(rig.open());
     QTRY_COMPARE_WITH_TIMEOUT(rig.info.count(), 1, 8000);
 
-    ImageSpec spec;
-    spec.applicationSize = 64 * 1024;
-    QTemporaryDir dir;
-    const std::string path = dir.filePath("big.bin").toStdString();
-    QVERIFY(writeFirmwareImage(path, spec));
-    rig.worker.checkBoxUpdateFlashApp(true);
-
-    std::thread canceller([&rig] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(500));
-        rig.worker.cancelFlashDeviceRequest();
-    });
-    rig.worker.flashDeviceRequest(QString::fromStdString(path));
-    canceller.join();
+    QVERIFY(flashLongImage(rig, 500, [&rig] { rig.worker.cancelFlashDeviceRequest(); }));
 
     QCOMPARE(rig.result.count(), 1);
     QCOMPARE(rig.result.at(0).at(0).value<RWTarget::RW_RESPONSE_T>(), RWTarget::RW_CANCELLED);
@@ -310,19 +319,7 @@ void TestSerialWorker::lostPortDuringFlash_endsWithFailingStep()
     QVERIFY(rig.open());
     QTRY_COMPARE_WITH_TIMEOUT(rig.info.count(), 1, 8000);
 
-    ImageSpec spec;
-    spec.applicationSize = 64 * 1024;
-    QTemporaryDir dir;
-    const std::string path = dir.filePath("big.bin").toStdString();
-    QVERIFY(writeFirmwareImage(path, spec));
-    rig.worker.checkBoxUpdateFlashApp(true);
-
-    std::thread unplug([&rig] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
-        rig.sim.stop();
-    });
-    rig.worker.flashDeviceRequest(QString::fromStdString(path));
-    unplug.join();
+    QVERIFY(flashLongImage(rig, 400, [&rig] { rig.sim.stop(); }));
 
     QCOMPARE(rig.result.count(), 1);
     const auto code = rig.result.at(0).at(0).value<RWTarget::RW_RESPONSE_T>();

@@ -14,13 +14,6 @@ namespace {
 constexpr int kBlInfoRegisters = 16;
 constexpr int kPageSizeOffset = 6; // REG_BL_PAGE_SIZE within the bootloader block
 
-const QByteArray kResetToApplication("\x33\xDD", 2);
-
-bool isBootloaderStatus(const QByteArray &buffer)
-{
-    return buffer.size() >= 2 && buffer.at(0) == 0x00 && quint8(buffer.at(1)) == 0xA5;
-}
-
 bool catchBootloader(RWTarget &target, QSerialPort &port, const FodCalWriteTiming &timing)
 {
     QElapsedTimer clock;
@@ -31,7 +24,7 @@ bool catchBootloader(RWTarget &target, QSerialPort &port, const FodCalWriteTimin
             target.sendPingNoReply(port);
             QThread::msleep(timing.pingGapMs);
         }
-        if (target.readRegisters(port, RWTarget::REG_BOOT_STATUS, 1, status) && isBootloaderStatus(status)) {
+        if (target.readRegisters(port, RWTarget::REG_BOOT_STATUS, 1, status) && RWTarget::isBootloaderStatus(status)) {
             qDebug() << "Made it into bootloader mode";
             return true;
         }
@@ -110,7 +103,7 @@ bool writeFodParameters(RWTarget &target, QSerialPort &port, FOD_BOARD_TYPE_T bo
     }
 
     qDebug() << "Putting board back into application mode...";
-    target.writeRegisters(port, RWTarget::REG_RESET, 1, kResetToApplication);
+    target.writeResetRegister(port, RWTarget::RESET_RUN_APPLICATION);
     QThread::msleep(timing.returnPauseMs);
     qDebug() << "Put board back into application mode.";
     return written;

@@ -231,6 +231,18 @@ bool RWTarget::restartApplication(QSerialPort &port)
     return exchange(port, kRestartPacket, response, WRITE_REGISTER_COMMAND, QStringLiteral("WRITE_REGISTER_COMMAND"));
 }
 
+bool RWTarget::writeResetRegister(QSerialPort &port, quint16 value)
+{
+    QByteArray data;
+    appendLe16(data, value);
+    return writeRegisters(port, REG_RESET, 1, data);
+}
+
+bool RWTarget::isBootloaderStatus(const QByteArray &registers)
+{
+    return registers.size() >= 2 && qFromLittleEndian<quint16>(registers.constData()) == BOOT_STATUS_BOOTLOADER;
+}
+
 bool RWTarget::writeImageHeaderBlock(QSerialPort &port, const QByteArray &image)
 {
     constexpr int kHeaderBlockOffset = 24;

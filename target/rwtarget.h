@@ -99,6 +99,10 @@ public:
     bool readRegisters(QSerialPort &port, quint16 firstRegister, quint8 count, QByteArray &buffer);
     bool writeRegisters(QSerialPort &port, quint16 firstRegister, quint8 count, const QByteArray &data);
     bool restartApplication(QSerialPort &port);
+    // Writes REG_RESET, one register: RESET_ENTER_BOOTLOADER or RESET_RUN_APPLICATION.
+    bool writeResetRegister(QSerialPort &port, quint16 value);
+    // True when a boot-status read left the bootloader's signature (bytes 00 A5) at the front.
+    static bool isBootloaderStatus(const QByteArray &registers);
     bool writeImageHeaderBlock(QSerialPort &port, const QByteArray &image);
     bool readSettings(QSerialPort &port, quint16 offset, quint8 count, QByteArray &buffer);
     bool readCalibration(QSerialPort &port, quint16 offset, quint8 count, QByteArray &buffer);

@@ -43,14 +43,6 @@ constexpr char kPageFiller = char(0xAA);
 constexpr int kSettingsBufferSize = 1880;
 constexpr int kCalibrationBufferSize = 888;
 
-const QByteArray kResetToBootloader("\xDD\x55", 2);
-const QByteArray kResetToApplication("\x33\xDD", 2);
-
-bool isBootloaderStatus(const QByteArray &buffer)
-{
-    return buffer.size() >= 2 && buffer.at(0) == 0x00 && quint8(buffer.at(1)) == 0xA5;
-}
-
 // Maps the flash procedure's reports onto the worker's signals.
 class WorkerFlashReporter : public FlashReporter
 {
@@ -220,7 +212,7 @@ int SerialWorker::detectBoard()
         return kNoAnswerPollMs;
     }
 
-    if (isBootloaderStatus(status)) {
+    if (RWTarget::isBootloaderStatus(status)) {
         if (!boardDetected) {
             boardDetected = true;
             noBoardReported = false;
@@ -235,7 +227,7 @@ int SerialWorker::detectBoard()
     // The board answers but runs its application: restart it into the bootloader.
     qDebug() << "Not in boot mode...";
     qDebug() << "Writing reset register...";
-    target.writeRegisters(*serialPort, RWTarget::REG_RESET, 1, kResetToBootloader);
+    target.writeResetRegister(*serialPort, RWTarget::RESET_ENTER_BOOTLOADER);
     return kBoardAnsweredPollMs;
 }
 
@@ -245,7 +237,7 @@ void SerialWorker::releaseBoard()
         return;
     emit boardConnectedStatus(false);
     boardDetected = false;
-    target.writeRegisters(*serialPort, RWTarget::REG_RESET, 1, kResetToApplication);
+    target.writeResetRegister(*serialPort, RWTarget::RESET_RUN_APPLICATION);
     QThread::msleep(kReleaseSettleMs);
 }
 

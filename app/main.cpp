@@ -1,6 +1,5 @@
-#include "fodtypes.h"
-#include "mainwindow.h"
-#include "rwtarget.h"
+#include "ui/mainwindow.h"
+#include "worker/crossthreadtypes.h"
 
 #include <QApplication>
 #include <QCommandLineOption>
@@ -13,9 +12,7 @@ int main(int argc, char *argv[])
     QCoreApplication::setApplicationName(QStringLiteral("Zavlo GUI"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZAVLO_VERSION_TEXT));
 
-    // Both travel by value through queued connections between the window and the worker thread.
-    qRegisterMetaType<RWTarget::APP_BL_REG_RO_T>("RWTarget::APP_BL_REG_RO_T");
-    qRegisterMetaType<FOD_BOARD_TYPE_T>("FOD_BOARD_TYPE_T");
+    registerCrossThreadTypes();
 
     MainWindow window;
     window.show();

@@ -10,8 +10,7 @@ function(zavlo_add_test name)
     endif()
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE Qt5::Test ${T_LIBS})
-    target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests/common)
-    add_test(NAME ${name} COMMAND ${name})
+        add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES
         LABELS "${T_LABELS}"
         TIMEOUT ${T_TIMEOUT}

@@ -1,4 +1,4 @@
-#include "firmwareimage.h"
+#include "flash/firmwareimage.h"
 
 #include <QtEndian>
 

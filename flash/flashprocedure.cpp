@@ -1,6 +1,6 @@
-#include "flashprocedure.h"
+#include "flash/flashprocedure.h"
 
-#include "firmwareimage.h"
+#include "flash/firmwareimage.h"
 
 #include <QDebug>
 #include <QFile>

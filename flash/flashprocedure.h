@@ -1,8 +1,8 @@
 #pragma once
 
-#include "flashreporter.h"
-#include "flashselection.h"
-#include "rwtarget.h"
+#include "flash/flashreporter.h"
+#include "flash/flashselection.h"
+#include "target/rwtarget.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rwtarget.h"
+#include "target/rwtarget.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "fodcalpatch.h"
+#include "fod/fodcalpatch.h"
 
 #include <cstring>
 

@@ -2,7 +2,7 @@
 
 // Where the fitted FOD parameters go in the board's calibration area, as bytes. Plain C++.
 
-#include "fodtypes.h"
+#include "fod/fodtypes.h"
 
 #include <array>
 #include <cstddef>

@@ -1,7 +1,7 @@
-#include "fodcalwriter.h"
+#include "fod/fodcalwriter.h"
 
-#include "fodcalpatch.h"
-#include "pagereader.h"
+#include "fod/fodcalpatch.h"
+#include "target/pagereader.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

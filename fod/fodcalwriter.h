@@ -1,7 +1,7 @@
 #pragma once
 
-#include "fodtypes.h"
-#include "rwtarget.h"
+#include "fod/fodtypes.h"
+#include "target/rwtarget.h"
 
 #include <QString>
 

@@ -1,8 +1,8 @@
-#include "fodfit.h"
+#include "fod/fodfit.h"
 
-#include "fodgrids.h"
-#include "fodmodel.h"
-#include "fodsearch.h"
+#include "fod/fodgrids.h"
+#include "fod/fodmodel.h"
+#include "fod/fodsearch.h"
 
 #include <array>
 #include <cstdarg>

@@ -2,8 +2,8 @@
 
 // The FOD gain calculation: an exhaustive grid search of the board's FOD model. Plain C++.
 
-#include "fodmessages.h"
-#include "fodtypes.h"
+#include "fod/fodmessages.h"
+#include "fod/fodtypes.h"
 
 // Fit set 0 of `result` for the Automotive board over all rows. True when a fit was found.
 bool calculateAutomotiveGains(const FodDataTable &table, FodGainResult &result, const FodMessages &messages);

@@ -1,4 +1,4 @@
-#include "fodgrids.h"
+#include "fod/fodgrids.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 // Candidate values of the six FOD parameters for one search. Plain C++.
 
-#include "fodtypes.h"
+#include "fod/fodtypes.h"
 
 #include <array>
 #include <cstdint>

@@ -9,7 +9,7 @@
 // formed and accumulated in double. Double, never x87 long double: the build uses SSE arithmetic
 // and -ffp-contract=off, so no fused multiply-add changes a rounding.
 
-#include "fodtypes.h"
+#include "fod/fodtypes.h"
 
 namespace fodmodel {
 

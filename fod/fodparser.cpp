@@ -1,7 +1,7 @@
-#include "fodparser.h"
+#include "fod/fodparser.h"
 
-#include "fodfit.h"
-#include "fodsearch.h"
+#include "fod/fodfit.h"
+#include "fod/fodsearch.h"
 
 #include <QRegularExpression>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "fodmessages.h"
-#include "fodtypes.h"
+#include "fod/fodmessages.h"
+#include "fod/fodtypes.h"
 
 #include <QString>
 #include <QStringList>

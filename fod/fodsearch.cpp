@@ -1,6 +1,6 @@
-#include "fodsearch.h"
+#include "fod/fodsearch.h"
 
-#include "fodmodel.h"
+#include "fod/fodmodel.h"
 
 #include <algorithm>
 #include <array>

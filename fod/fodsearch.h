@@ -3,9 +3,9 @@
 // The exhaustive search of the FOD grids: the straightforward reference and the fast search that
 // returns the same combination. Plain C++.
 
-#include "fodgrids.h"
-#include "fodmessages.h"
-#include "fodtypes.h"
+#include "fod/fodgrids.h"
+#include "fod/fodmessages.h"
+#include "fod/fodtypes.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "apptextsource.h"
+#include "sim/apptextsource.h"
 
 #include <cinttypes>
 #include <cstdio>

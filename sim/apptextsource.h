@@ -1,7 +1,7 @@
 #pragma once
 
-#include "fodlinegenerator.h"
-#include "simconfig.h"
+#include "sim/fodlinegenerator.h"
+#include "sim/simconfig.h"
 
 #include <cstdint>
 #include <string>

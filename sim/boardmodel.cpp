@@ -1,6 +1,6 @@
-#include "boardmodel.h"
+#include "sim/boardmodel.h"
 
-#include "simcrc.h"
+#include "sim/simcrc.h"
 
 #include <algorithm>
 

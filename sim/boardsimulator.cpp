@@ -1,4 +1,4 @@
-#include "boardsimulator.h"
+#include "sim/boardsimulator.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "apptextsource.h"
-#include "boardmodel.h"
-#include "simconfig.h"
+#include "sim/apptextsource.h"
+#include "sim/boardmodel.h"
+#include "sim/simconfig.h"
 
 #include <chrono>
 #include <condition_variable>

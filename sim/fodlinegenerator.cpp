@@ -1,4 +1,4 @@
-#include "fodlinegenerator.h"
+#include "sim/fodlinegenerator.h"
 
 #include <cmath>
 #include <cstdio>

@@ -1,7 +1,7 @@
-#include "imagebuilder.h"
+#include "sim/imagebuilder.h"
 
-#include "fodlinegenerator.h"
-#include "simcrc.h"
+#include "sim/fodlinegenerator.h"
+#include "sim/simcrc.h"
 
 #include <algorithm>
 #include <cerrno>

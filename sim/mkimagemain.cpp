@@ -1,8 +1,8 @@
 // zavlo-mkimage: writes firmware images for tests and manual runs.
 
-#include "imagebuilder.h"
-#include "simargs.h"
-#include "simfiles.h"
+#include "sim/imagebuilder.h"
+#include "sim/simargs.h"
+#include "sim/simfiles.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "simargs.h"
+#include "sim/simargs.h"
 
 #include <cerrno>
 #include <cstdio>

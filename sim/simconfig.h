@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fodlinegenerator.h"
+#include "sim/fodlinegenerator.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "simcrc.h"
+#include "sim/simcrc.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "simfiles.h"
+#include "sim/simfiles.h"
 
 #include <cerrno>
 #include <cstdio>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "simconfig.h"
+#include "sim/simconfig.h"
 
 #include <cstdint>
 #include <string>

@@ -1,9 +1,9 @@
 // zavlo-sim: the simulated board on a pseudo-terminal, for manual runs and for tests that
 // start the tool as a separate process.
 
-#include "boardsimulator.h"
-#include "simargs.h"
-#include "simfiles.h"
+#include "sim/boardsimulator.h"
+#include "sim/simargs.h"
+#include "sim/simfiles.h"
 
 #include <csignal>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "pagereader.h"
+#include "target/pagereader.h"
 
 #include <QSerialPort>
 

@@ -1,6 +1,6 @@
-#include "rwtarget.h"
+#include "target/rwtarget.h"
 
-#include "responseassembler.h"
+#include "target/responseassembler.h"
 
 #include <QDebug>
 #include <QElapsedTimer>

@@ -1,4 +1,4 @@
-#include "configcaldelegate.h"
+#include "ui/configcaldelegate.h"
 
 #include <QDebug>
 #include <QIntValidator>

@@ -1,10 +1,10 @@
-#include "mainwindow.h"
+#include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
-#include "configcaldelegate.h"
-#include "firmwareimage.h"
-#include "fodparser.h"
-#include "serialworker.h"
+#include "flash/firmwareimage.h"
+#include "fod/fodparser.h"
+#include "ui/configcaldelegate.h"
+#include "worker/serialworker.h"
 
 #include <QApplication>
 #include <QCoreApplication>

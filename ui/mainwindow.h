@@ -1,7 +1,8 @@
 #pragma once
 
-#include "fodtypes.h"
-#include "rwtarget.h"
+#include "fod/fodtypes.h"
+#include "target/rwtarget.h"
+#include "worker/crossthreadtypes.h"
 
 #include <QList>
 #include <QMainWindow>

@@ -1,9 +1,9 @@
-#include "serialworker.h"
+#include "worker/serialworker.h"
 
-#include "flashprocedure.h"
-#include "fodcalwriter.h"
-#include "fodparser.h"
-#include "pagereader.h"
+#include "flash/flashprocedure.h"
+#include "fod/fodcalwriter.h"
+#include "fod/fodparser.h"
+#include "target/pagereader.h"
 
 #include <QDebug>
 #include <QMutexLocker>

@@ -1,8 +1,9 @@
 #pragma once
 
-#include "flashselection.h"
-#include "fodtypes.h"
-#include "rwtarget.h"
+#include "flash/flashselection.h"
+#include "fod/fodtypes.h"
+#include "target/rwtarget.h"
+#include "worker/crossthreadtypes.h"
 
 #include <QByteArray>
 #include <QMetaType>
@@ -15,8 +16,6 @@
 
 class QSerialPort;
 class QTimer;
-
-Q_DECLARE_METATYPE(FOD_BOARD_TYPE_T)
 
 // Owns the serial port on its own thread: opens and closes it, polls the board, keeps it in its
 // bootloader on the firmware tab or routes its text on the Terminal and FOD tabs, flashes images

@@ -6,9 +6,9 @@
 // that hands every report to another thread and waits for it, as the worker's blocking queued
 // signals do.
 
-#include "boardsimulator.h"
-#include "flashprocedure.h"
-#include "imagebuilder.h"
+#include "flash/flashprocedure.h"
+#include "sim/boardsimulator.h"
+#include "sim/imagebuilder.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -3,10 +3,10 @@
 // figures. Options: --skip-reference, --repeat N (fast runs per figure, best kept), --captures DIR
 // (also write the captures as text files for zavlo-fodfit).
 
-#include "fodfit.h"
-#include "fodgrids.h"
-#include "fodmodel.h"
-#include "fodsearch.h"
+#include "fod/fodfit.h"
+#include "fod/fodgrids.h"
+#include "fod/fodmodel.h"
+#include "fod/fodsearch.h"
 
 #include <algorithm>
 #include <chrono>

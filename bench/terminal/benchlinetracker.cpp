@@ -1,4 +1,4 @@
-#include "benchlinetracker.h"
+#include "bench/terminal/benchlinetracker.h"
 
 #include <QRegularExpression>
 

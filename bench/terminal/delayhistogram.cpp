@@ -1,4 +1,4 @@
-#include "delayhistogram.h"
+#include "bench/terminal/delayhistogram.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,6 +1,6 @@
-#include "panewatcher.h"
+#include "bench/terminal/panewatcher.h"
 
-#include "processmeter.h"
+#include "bench/terminal/processmeter.h"
 
 #include <QEvent>
 #include <QTextCursor>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "benchlinetracker.h"
-#include "delayhistogram.h"
+#include "bench/terminal/benchlinetracker.h"
+#include "bench/terminal/delayhistogram.h"
 
 #include <QObject>
 

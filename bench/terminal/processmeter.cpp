@@ -1,4 +1,4 @@
-#include "processmeter.h"
+#include "bench/terminal/processmeter.h"
 
 #include <QByteArray>
 #include <QDir>

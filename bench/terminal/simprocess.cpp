@@ -1,4 +1,4 @@
-#include "simprocess.h"
+#include "bench/terminal/simprocess.h"
 
 #include <QElapsedTimer>
 #include <QFile>

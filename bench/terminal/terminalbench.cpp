@@ -7,10 +7,11 @@
 // Options: --seconds N (150), --report-every N (10), --platform NAME (offscreen unless
 // QT_QPA_PLATFORM says otherwise), --sim PATH (zavlo-sim beside this program).
 
-#include "mainwindow.h"
-#include "panewatcher.h"
-#include "processmeter.h"
-#include "simprocess.h"
+#include "bench/terminal/panewatcher.h"
+#include "bench/terminal/processmeter.h"
+#include "bench/terminal/simprocess.h"
+#include "ui/mainwindow.h"
+#include "worker/crossthreadtypes.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -554,8 +555,7 @@ int main(int argc, char *argv[])
     QApplication app(qtArgc, argv);
     QApplication::setApplicationName(QStringLiteral("Zavlo GUI"));
     QApplication::setApplicationVersion(QStringLiteral(ZAVLO_VERSION_TEXT));
-    qRegisterMetaType<RWTarget::APP_BL_REG_RO_T>("RWTarget::APP_BL_REG_RO_T");
-    qRegisterMetaType<FOD_BOARD_TYPE_T>("FOD_BOARD_TYPE_T");
+    registerCrossThreadTypes();
     qRegisterMetaType<SimProcess::Counters>("SimProcess::Counters");
     qInstallMessageHandler(messageHandler);
     if (options.simProgram.isEmpty())

@@ -1,8 +1,8 @@
-#include "benchlinetracker.h"
-#include "delayhistogram.h"
-#include "processmeter.h"
-#include "simfiles.h"
-#include "simprocess.h"
+#include "bench/terminal/benchlinetracker.h"
+#include "bench/terminal/delayhistogram.h"
+#include "bench/terminal/processmeter.h"
+#include "bench/terminal/simprocess.h"
+#include "sim/simfiles.h"
 
 #include <QtTest>
 

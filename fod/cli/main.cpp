@@ -1,9 +1,9 @@
 // zavlo-fodfit: runs the FOD parse and gain fit of the FOD tab on a capture file and prints the
 // FOD-pane texts, the fitted parameters and the calibration bytes that a write would patch.
 
-#include "fodcalpatch.h"
-#include "fodparser.h"
-#include "fodsearch.h"
+#include "fod/fodcalpatch.h"
+#include "fod/fodparser.h"
+#include "fod/fodsearch.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>

@@ -1,6 +1,6 @@
-#include "ptypeer.h"
+#include "tests/common/ptypeer.h"
 
-#include "rwtarget.h"
+#include "target/rwtarget.h"
 
 #include <QElapsedTimer>
 #include <QMutexLocker>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "recordingreporter.h"
-#include "rwtarget.h"
+#include "target/rwtarget.h"
+#include "tests/flash/recordingreporter.h"
 
 #include <QByteArray>
 #include <QList>

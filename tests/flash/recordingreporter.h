@@ -1,7 +1,7 @@
 #pragma once
 
-#include "flashreporter.h"
-#include "rwtarget.h"
+#include "flash/flashreporter.h"
+#include "target/rwtarget.h"
 
 #include <QList>
 #include <QString>

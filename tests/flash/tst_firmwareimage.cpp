@@ -1,5 +1,5 @@
-#include "firmwareimage.h"
-#include "flashtestsupport.h"
+#include "flash/firmwareimage.h"
+#include "tests/flash/flashtestsupport.h"
 
 #include <QtTest>
 

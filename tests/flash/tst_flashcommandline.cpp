@@ -1,6 +1,6 @@
-#include "boardsimulator.h"
-#include "imagebuilder.h"
-#include "rwtarget.h"
+#include "sim/boardsimulator.h"
+#include "sim/imagebuilder.h"
+#include "target/rwtarget.h"
 
 #include <QElapsedTimer>
 #include <QProcess>

@@ -1,6 +1,6 @@
-#include "flashprocedure.h"
-#include "flashtestsupport.h"
-#include "ptypeer.h"
+#include "flash/flashprocedure.h"
+#include "tests/common/ptypeer.h"
+#include "tests/flash/flashtestsupport.h"
 
 #include <QSerialPort>
 #include <QTemporaryDir>

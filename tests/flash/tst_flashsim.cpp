@@ -1,7 +1,7 @@
-#include "boardsimulator.h"
-#include "flashprocedure.h"
-#include "imagebuilder.h"
-#include "recordingreporter.h"
+#include "flash/flashprocedure.h"
+#include "sim/boardsimulator.h"
+#include "sim/imagebuilder.h"
+#include "tests/flash/recordingreporter.h"
 
 #include <QSerialPort>
 #include <QTemporaryDir>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "fodmessages.h"
+#include "fod/fodmessages.h"
 
 #include <QString>
 #include <QStringList>

@@ -2,7 +2,7 @@
 
 // Runs the fast search with several thread counts and checks it against the reference.
 
-#include "fodsearch.h"
+#include "fod/fodsearch.h"
 
 #include <QtTest>
 

@@ -2,9 +2,9 @@
 
 // Captures made from known parameters, for the FOD fit tests.
 
-#include "fodgrids.h"
-#include "fodmodel.h"
-#include "fodtypes.h"
+#include "fod/fodgrids.h"
+#include "fod/fodmodel.h"
+#include "fod/fodtypes.h"
 
 #include <cstdint>
 #include <vector>

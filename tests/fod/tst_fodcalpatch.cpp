@@ -1,6 +1,6 @@
 // The calibration-area bytes that carry the fitted FOD parameters.
 
-#include "fodcalpatch.h"
+#include "fod/fodcalpatch.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
 // The Automotive and XMC gain calculations: fitted sets, texts and failures.
 
-#include "fodfit.h"
-#include "fodmessagerecorder.h"
-#include "fodtestdata.h"
+#include "fod/fodfit.h"
+#include "tests/fod/fodmessagerecorder.h"
+#include "tests/fod/fodtestdata.h"
 
 #include <QtTest>
 

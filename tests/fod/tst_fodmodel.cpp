@@ -1,7 +1,7 @@
 // The FOD model of one row and the candidate grids.
 
-#include "fodgrids.h"
-#include "fodmodel.h"
+#include "fod/fodgrids.h"
+#include "fod/fodmodel.h"
 
 #include <QtTest>
 

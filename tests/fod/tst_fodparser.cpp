@@ -1,7 +1,7 @@
 // Line split, table fill and dispatch of the FOD capture parse.
 
-#include "fodmessagerecorder.h"
-#include "fodparser.h"
+#include "fod/fodparser.h"
+#include "tests/fod/fodmessagerecorder.h"
 
 #include <QtTest>
 

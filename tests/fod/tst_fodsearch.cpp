@@ -1,7 +1,7 @@
 // The fast search against the reference on many small inputs.
 
-#include "fodsearchcheck.h"
-#include "fodtestdata.h"
+#include "tests/fod/fodsearchcheck.h"
+#include "tests/fod/fodtestdata.h"
 
 #include <QtTest>
 

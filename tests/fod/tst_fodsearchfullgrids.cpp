@@ -1,8 +1,8 @@
 // The fast search against the reference on the real grids of both boards (slow: the reference
 // visits every one of the 7.1 and 19.9 million combinations).
 
-#include "fodsearchcheck.h"
-#include "fodtestdata.h"
+#include "tests/fod/fodsearchcheck.h"
+#include "tests/fod/fodtestdata.h"
 
 #include <QtTest>
 

@@ -3,8 +3,8 @@
 // file (the bytes are not copied, so ASan sees the exact bounds) and every section the image
 // admits lies inside it.
 
-#include "firmwareimage.h"
-#include "fuzzsupport.h"
+#include "flash/firmwareimage.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QByteArray>
 #include <QString>

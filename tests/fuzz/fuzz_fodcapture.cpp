@@ -3,10 +3,10 @@
 // and row rules against a plain reading of the capture. The fit itself is never run: the dispatch
 // is exercised with a board value that is turned away before it.
 
-#include "fodmessages.h"
-#include "fodparser.h"
-#include "fodtypes.h"
-#include "fuzzsupport.h"
+#include "fod/fodmessages.h"
+#include "fod/fodparser.h"
+#include "fod/fodtypes.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QString>
 #include <QStringList>

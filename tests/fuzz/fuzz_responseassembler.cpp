@@ -5,9 +5,9 @@
 // buffer instead of stale bytes), byte 1 = command expected by checkResponse, then the chunk
 // sizes (one byte each), then the byte stream. Bytes past the last chunk size form one last chunk.
 
-#include "fuzzsupport.h"
-#include "responseassembler.h"
-#include "rwtarget.h"
+#include "target/responseassembler.h"
+#include "target/rwtarget.h"
+#include "tests/fuzz/fuzzsupport.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,4 +1,4 @@
-#include "tsanqthandoff.h"
+#include "tests/reliability/tsanqthandoff.h"
 
 #include <QMetaObject>
 #include <QObject>

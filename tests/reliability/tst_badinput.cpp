@@ -1,12 +1,12 @@
-#include "boardsimulator.h"
-#include "flashprocedure.h"
-#include "fodparser.h"
-#include "imagebuilder.h"
-#include "recordingreporter.h"
+#include "flash/flashprocedure.h"
+#include "fod/fodparser.h"
+#include "sim/boardsimulator.h"
+#include "sim/imagebuilder.h"
+#include "tests/flash/recordingreporter.h"
 // Before the window helpers: it declares the worker's meta-types they register.
-#include "workerrig.h"
+#include "tests/worker/workerrig.h"
 
-#include "windowtesthelpers.h"
+#include "tests/ui/windowtesthelpers.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>

@@ -1,5 +1,5 @@
-#include "boardsimulator.h"
-#include "fodcalwriter.h"
+#include "fod/fodcalwriter.h"
+#include "sim/boardsimulator.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>

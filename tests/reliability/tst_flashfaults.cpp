@@ -1,5 +1,5 @@
-#include "imagebuilder.h"
-#include "workerrig.h"
+#include "sim/imagebuilder.h"
+#include "tests/worker/workerrig.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>

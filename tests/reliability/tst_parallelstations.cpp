@@ -1,4 +1,4 @@
-#include "imagebuilder.h"
+#include "sim/imagebuilder.h"
 
 #include <QDir>
 #include <QElapsedTimer>

@@ -1,12 +1,12 @@
-#include "boardsimulator.h"
-#include "imagebuilder.h"
+#include "sim/boardsimulator.h"
+#include "sim/imagebuilder.h"
 // Before the window helpers: it declares the meta-types they register.
-#include "serialworker.h"
+#include "worker/serialworker.h"
 
-#include "windowtesthelpers.h"
+#include "tests/ui/windowtesthelpers.h"
 
 #ifdef ZAVLO_TSAN_HANDOFF
-#include "tsanqthandoff.h"
+#include "tests/reliability/tsanqthandoff.h"
 #endif
 
 #include <QElapsedTimer>

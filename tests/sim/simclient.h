@@ -1,6 +1,6 @@
 #pragma once
 
-#include "simcrc.h"
+#include "sim/simcrc.h"
 
 #include <cerrno>
 #include <chrono>

@@ -1,6 +1,6 @@
-#include "boardsimulator.h"
-#include "simclient.h"
-#include "simcrc.h"
+#include "sim/boardsimulator.h"
+#include "sim/simcrc.h"
+#include "tests/sim/simclient.h"
 
 #include <QtTest>
 

@@ -1,8 +1,8 @@
-#include "apptextsource.h"
-#include "fodlinegenerator.h"
-#include "imagebuilder.h"
-#include "simconfig.h"
-#include "simcrc.h"
+#include "sim/apptextsource.h"
+#include "sim/fodlinegenerator.h"
+#include "sim/imagebuilder.h"
+#include "sim/simconfig.h"
+#include "sim/simcrc.h"
 
 #include <QtTest>
 

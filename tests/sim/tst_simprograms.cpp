@@ -1,5 +1,5 @@
-#include "imagebuilder.h"
-#include "simcrc.h"
+#include "sim/imagebuilder.h"
+#include "sim/simcrc.h"
 
 #include <QtSerialPort/QSerialPort>
 #include <QtTest>

@@ -1,5 +1,5 @@
-#include "pagereader.h"
-#include "ptypeer.h"
+#include "target/pagereader.h"
+#include "tests/common/ptypeer.h"
 
 #include <QSerialPort>
 #include <QtTest>

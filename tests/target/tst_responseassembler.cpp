@@ -1,4 +1,4 @@
-#include "responseassembler.h"
+#include "target/responseassembler.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "ptypeer.h"
-#include "rwtarget.h"
+#include "target/rwtarget.h"
+#include "tests/common/ptypeer.h"
 
 #include <QElapsedTimer>
 #include <QSerialPort>

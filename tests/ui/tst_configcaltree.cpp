@@ -1,5 +1,5 @@
-#include "configcaldelegate.h"
-#include "windowtesthelpers.h"
+#include "tests/ui/windowtesthelpers.h"
+#include "ui/configcaldelegate.h"
 
 #include <QLineEdit>
 #include <QStandardItemModel>

@@ -1,5 +1,5 @@
-#include "boardsimulator.h"
-#include "testimage.h"
+#include "sim/boardsimulator.h"
+#include "tests/ui/testimage.h"
 
 #include <QDir>
 #include <QProcess>

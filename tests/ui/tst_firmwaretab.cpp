@@ -1,5 +1,5 @@
-#include "testimage.h"
-#include "windowtesthelpers.h"
+#include "tests/ui/testimage.h"
+#include "tests/ui/windowtesthelpers.h"
 
 #include <QCheckBox>
 #include <QFileDialog>

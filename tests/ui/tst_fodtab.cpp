@@ -1,5 +1,5 @@
-#include "serialworker.h" // declares FOD_BOARD_TYPE_T to the meta-type system
-#include "windowtesthelpers.h"
+#include "tests/ui/windowtesthelpers.h"
+#include "worker/serialworker.h" // declares FOD_BOARD_TYPE_T to the meta-type system
 
 #include <QSignalSpy>
 #include <QTest>

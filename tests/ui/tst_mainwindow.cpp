@@ -1,4 +1,4 @@
-#include "windowtesthelpers.h"
+#include "tests/ui/windowtesthelpers.h"
 
 #include <QComboBox>
 #include <QMetaMethod>

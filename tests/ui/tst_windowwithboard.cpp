@@ -1,6 +1,6 @@
-#include "boardsimulator.h"
-#include "testimage.h"
-#include "windowtesthelpers.h"
+#include "sim/boardsimulator.h"
+#include "tests/ui/testimage.h"
+#include "tests/ui/windowtesthelpers.h"
 
 #include <QProgressBar>
 #include <QSerialPort>

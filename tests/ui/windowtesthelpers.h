@@ -1,8 +1,9 @@
 #pragma once
 
-#include "fodtypes.h"
-#include "mainwindow.h"
-#include "rwtarget.h"
+#include "fod/fodtypes.h"
+#include "target/rwtarget.h"
+#include "ui/mainwindow.h"
+#include "worker/crossthreadtypes.h"
 
 #include <QAbstractButton>
 #include <QList>
@@ -79,8 +80,7 @@ inline MainWindow::ComPortEntry port(const QString &name, const QString &manufac
 
 inline void registerWindowTypes()
 {
-    qRegisterMetaType<RWTarget::APP_BL_REG_RO_T>("RWTarget::APP_BL_REG_RO_T");
-    qRegisterMetaType<FOD_BOARD_TYPE_T>("FOD_BOARD_TYPE_T");
+    registerCrossThreadTypes();
 }
 
 // Cuts the window's requests off from its worker, so that a test can drive the window's slots

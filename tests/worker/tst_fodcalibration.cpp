@@ -1,4 +1,4 @@
-#include "workerrig.h"
+#include "tests/worker/workerrig.h"
 
 #include <QtTest>
 

@@ -1,5 +1,5 @@
-#include "ptypeer.h"
-#include "serialworker.h"
+#include "tests/common/ptypeer.h"
+#include "worker/serialworker.h"
 
 #include <QSignalSpy>
 #include <QtTest>
@@ -31,7 +31,7 @@ class TestTextRouting : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { qRegisterMetaType<FOD_BOARD_TYPE_T>("FOD_BOARD_TYPE_T"); }
+    void initTestCase() { registerCrossThreadTypes(); }
     void init();
     void cleanup();
 

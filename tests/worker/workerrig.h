@@ -1,7 +1,7 @@
 #pragma once
 
-#include "boardsimulator.h"
-#include "serialworker.h"
+#include "sim/boardsimulator.h"
+#include "worker/serialworker.h"
 
 #include <QSignalSpy>
 #include <QString>
@@ -52,7 +52,6 @@ struct WorkerRig {
 // Registers the value types that cross threads in queued signals, under their names.
 inline void registerWorkerTypes()
 {
-    qRegisterMetaType<RWTarget::APP_BL_REG_RO_T>("RWTarget::APP_BL_REG_RO_T");
-    qRegisterMetaType<FOD_BOARD_TYPE_T>("FOD_BOARD_TYPE_T");
+    registerCrossThreadTypes();
     qRegisterMetaType<RWTarget::RW_RESPONSE_T>("RWTarget::RW_RESPONSE_T");
 }

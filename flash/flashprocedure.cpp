@@ -153,7 +153,7 @@ void flashImage(RWTarget &target, QSerialPort &port, FlashReporter &reporter, co
         return;
     }
 
-    target.writeImageHeaderBlock(port, image.bytes());
+    target.writeImageHeaderBlock(port, image.headerBlock());
 
     registers[0] = 0;
     registers[1] = 0;

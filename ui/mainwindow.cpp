@@ -3,6 +3,7 @@
 
 #include "flash/firmwareimage.h"
 #include "fod/fodparser.h"
+#include "target/boardinfo.h"
 #include "ui/configcaldelegate.h"
 #include "worker/serialworker.h"
 
@@ -63,15 +64,6 @@ enum InfoRow {
     ROW_IMAGE_CAL_VERSION = 14,
 };
 
-// Offsets inside the information record's blocks and in the settings/calibration headers.
-constexpr int kAppFwVersionOffset = 0;
-constexpr int kAppHwDescriptorOffset = 4;
-constexpr int kBlVersionOffset = 0;
-constexpr int kBlPartNumberOffset = 2;
-constexpr int kRecordMagicSize = 4;
-constexpr int kRecordVersionMinorOffset = 12;
-constexpr int kRecordVersionMajorOffset = 14;
-
 // A flash or a FOD calculation may keep the worker inside one slot for a while; it gets this long
 // to notice the cancel or finish its block before the window goes. With the port open the poll
 // may be inside one exchange with the board (a write of up to 500 ms and a read of up to 3 s):
@@ -107,28 +99,10 @@ MainWindow::ComPortEnumerator &comPortEnumerator()
     return enumerator;
 }
 
-template<std::size_t N> quint16 recordWord(const std::array<quint8, N> &block, std::size_t offset)
+// A settings or calibration version as the rows show it: major first, in decimal.
+QString recordVersionText(quint16 major, quint16 minor)
 {
-    return offset + 2 <= N ? qFromLittleEndian<quint16>(block.data() + offset) : 0;
-}
-
-template<std::size_t N> bool recordHasMagic(const std::array<quint8, N> &block, const char *magic)
-{
-    return N >= kRecordMagicSize && std::memcmp(block.data(), magic, kRecordMagicSize) == 0;
-}
-
-template<std::size_t N> QString recordVersion(const std::array<quint8, N> &block)
-{
-    return QStringLiteral("%1.%2")
-        .arg(recordWord(block, kRecordVersionMajorOffset))
-        .arg(recordWord(block, kRecordVersionMinorOffset));
-}
-
-// Text up to the first zero byte, never past the end of the field.
-QString boundedUtf8(const quint8 *data, int size)
-{
-    const auto *end = std::find(data, data + size, quint8(0));
-    return QString::fromUtf8(reinterpret_cast<const char *>(data), int(end - data));
+    return QStringLiteral("%1.%2").arg(major).arg(minor);
 }
 
 QString responseText(RWTarget::RW_RESPONSE_T response)
@@ -555,7 +529,7 @@ void MainWindow::loadFirmwareFile()
         ui->fwTabCBFlashSettings->setEnabled(true);
         setCheckBoxAndNotify(ui->fwTabCBFlashSettings, true);
         setInfoRow(ROW_IMAGE_SETTINGS_VERSION,
-                   QStringLiteral("%1.%2").arg(image.settingsVersionMajor()).arg(image.settingsVersionMinor()));
+                   recordVersionText(image.settingsVersionMajor(), image.settingsVersionMinor()));
     }
 
     if (image.calibrationSize() == 0) {
@@ -566,24 +540,25 @@ void MainWindow::loadFirmwareFile()
         ui->fwTabCBFlashCal->setEnabled(true);
         setCheckBoxAndNotify(ui->fwTabCBFlashCal, true);
         setInfoRow(ROW_IMAGE_CAL_VERSION,
-                   QStringLiteral("%1.%2").arg(image.calibrationVersionMajor()).arg(image.calibrationVersionMinor()));
+                   recordVersionText(image.calibrationVersionMajor(), image.calibrationVersionMinor()));
     }
 }
 
 void MainWindow::updateBlAppInfo(RWTarget::APP_BL_REG_RO_T data)
 {
-    setInfoRow(ROW_BL_VERSION, FirmwareImage::versionText(recordWord(data.BL_INFO_BLOCK, kBlVersionOffset)));
-    setInfoRow(ROW_BL_PART_NUMBER, QString::number(recordWord(data.BL_INFO_BLOCK, kBlPartNumberOffset)));
-    setInfoRow(ROW_APP_FW_VERSION, FirmwareImage::versionText(recordWord(data.APP_INFO_BLOCK, kAppFwVersionOffset)));
-    setInfoRow(ROW_APP_HW_ID, QString::number(recordWord(data.APP_INFO_BLOCK, kAppHwDescriptorOffset)));
+    setInfoRow(ROW_BL_VERSION, FirmwareImage::versionText(BoardInfo::bootloaderVersion(data)));
+    setInfoRow(ROW_BL_PART_NUMBER, QString::number(BoardInfo::bootloaderPartNumber(data)));
+    setInfoRow(ROW_APP_FW_VERSION, FirmwareImage::versionText(BoardInfo::appFirmwareVersion(data)));
+    setInfoRow(ROW_APP_HW_ID, QString::number(BoardInfo::hardwareId(data)));
 
-    if (recordHasMagic(data.SETTINGS_RECORD, FirmwareImage::SETTINGS_MAGIC))
-        setInfoRow(ROW_BOARD_SETTINGS_VERSION, recordVersion(data.SETTINGS_RECORD));
+    if (BoardInfo::hasSettingsRecord(data))
+        setInfoRow(ROW_BOARD_SETTINGS_VERSION,
+                   recordVersionText(BoardInfo::settingsVersionMajor(data), BoardInfo::settingsVersionMinor(data)));
 
-    if (recordHasMagic(data.CALIBRATION_RECORD, FirmwareImage::CALIBRATION_MAGIC)) {
-        setInfoRow(ROW_BOARD_CAL_VERSION, recordVersion(data.CALIBRATION_RECORD));
-        setInfoRow(ROW_BOARD_SERIAL,
-                   boundedUtf8(data.CALIBRATION_RECORD.data() + RWTarget::CAL_HEADER_SIZE, RWTarget::CAL_SERIAL_SIZE));
+    if (BoardInfo::hasCalibrationRecord(data)) {
+        setInfoRow(ROW_BOARD_CAL_VERSION, recordVersionText(BoardInfo::calibrationVersionMajor(data),
+                                                            BoardInfo::calibrationVersionMinor(data)));
+        setInfoRow(ROW_BOARD_SERIAL, BoardInfo::serialNumber(data));
     }
 
     if (commandLineMode && boardConnected) {

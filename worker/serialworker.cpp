@@ -3,6 +3,7 @@
 #include "flash/flashprocedure.h"
 #include "fod/fodcalwriter.h"
 #include "fod/fodparser.h"
+#include "target/boardinfo.h"
 #include "target/pagereader.h"
 
 #include <QDebug>
@@ -10,7 +11,6 @@
 #include <QSerialPort>
 #include <QThread>
 #include <QTimer>
-#include <QtEndian>
 
 #include <cstring>
 
@@ -250,27 +250,21 @@ void SerialWorker::queryInfoBlock()
 
     QByteArray app(RWTarget::APP_INFO_BLOCK_SIZE, kRegisterFiller);
     target.readRegisters(*serialPort, RWTarget::REG_APP_FW_VERSION, RWTarget::APP_INFO_BLOCK_SIZE / 2, app);
-    const auto *a = reinterpret_cast<const uchar *>(app.constData());
-    qDebug() << "FW Version is" << qFromLittleEndian<quint16>(a);
-    qDebug() << "Part Number is" << qFromLittleEndian<quint16>(a + 2);
-    qDebug() << "HW Descriptor is" << qFromLittleEndian<quint16>(a + 4);
-    constexpr int kDescriptionOffset = 22;
-    const QByteArray descriptionBytes = app.mid(kDescriptionOffset, RWTarget::APP_INFO_BLOCK_SIZE - kDescriptionOffset);
-    const int end = descriptionBytes.indexOf('\0');
-    qDebug() << "Description is" << QString::fromUtf8(end < 0 ? descriptionBytes : descriptionBytes.left(end));
+    std::memcpy(info.APP_INFO_BLOCK.data(), app.constData(), info.APP_INFO_BLOCK.size());
+    qDebug() << "FW Version is" << BoardInfo::appFirmwareVersion(info);
+    qDebug() << "Part Number is" << BoardInfo::appPartNumber(info);
+    qDebug() << "HW Descriptor is" << BoardInfo::hardwareId(info);
+    qDebug() << "Description is" << BoardInfo::appDescription(info);
 
     QByteArray bl(RWTarget::BL_INFO_BLOCK_SIZE, kRegisterFiller);
     target.readRegisters(*serialPort, RWTarget::REG_BL_VERSION, RWTarget::BL_INFO_BLOCK_SIZE / 2, bl);
-    const auto *b = reinterpret_cast<const uchar *>(bl.constData());
-    const quint16 pageSize = qFromLittleEndian<quint16>(b + 6);
-    qDebug() << "BL Version is" << qFromLittleEndian<quint16>(b);
-    qDebug() << "Part Number is" << qFromLittleEndian<quint16>(b + 2);
-    qDebug() << "Settings Page Num:" << qFromLittleEndian<quint16>(b + 10);
-    qDebug() << "Cal Page Num:" << qFromLittleEndian<quint16>(b + 12);
-    qDebug() << "Page size is" << pageSize;
-
-    std::memcpy(info.APP_INFO_BLOCK.data(), app.constData(), info.APP_INFO_BLOCK.size());
     std::memcpy(info.BL_INFO_BLOCK.data(), bl.constData(), info.BL_INFO_BLOCK.size());
+    const quint16 pageSize = BoardInfo::pageSize(info);
+    qDebug() << "BL Version is" << BoardInfo::bootloaderVersion(info);
+    qDebug() << "Part Number is" << BoardInfo::bootloaderPartNumber(info);
+    qDebug() << "Settings Page Num:" << BoardInfo::settingsPage(info);
+    qDebug() << "Cal Page Num:" << BoardInfo::calibrationPage(info);
+    qDebug() << "Page size is" << pageSize;
 
     QByteArray settings(kSettingsBufferSize, kPageFiller);
     readSettingsPage(settings, RWTarget::SETTINGS_RECORD_SIZE, pageSize);
@@ -408,8 +402,7 @@ void SerialWorker::fodCalculateGains(FOD_BOARD_TYPE_T board)
     }
 
     if (serialPort && portOpen) {
-        writeFodParameters(target, *serialPort, board, result,
-                           [this](const QString &text) { emit fodOutputMessage(text); });
+        writeFodParameters(target, *serialPort, board, result, messages);
     } else {
         emit fodOutputMessage(QStringLiteral("COM port is not open: FOD Parameters were not written.\r\n"));
     }

@@ -31,10 +31,6 @@ constexpr int kReleaseSettleMs = 200;
 // Text the board prints while nobody reads it must not grow the port's buffer without bound.
 constexpr qint64 kReadBufferBytes = 1 << 20;
 
-constexpr quint32 kFirmwareTab = 0;
-constexpr quint32 kTerminalTab = 1;
-constexpr quint32 kFodTab = 2;
-
 // Buffer sizes and fillers of the information query: whatever the board does not supply
 // keeps its filler, so the window can see what was missing.
 constexpr int kRegisterBufferSize = 128;
@@ -336,7 +332,7 @@ void SerialWorker::checkBoxUpdateIgnoreHardwareID(bool checked)
 void SerialWorker::tabIndexChanged(int tabIndex)
 {
     qDebug() << "Tab is now" << tabIndex;
-    if (quint32(tabIndex) > kFodTab)
+    if (quint32(tabIndex) >= kWorkingTabCount)
         return;
     activeTab = quint32(tabIndex);
     if (activeTab == kFirmwareTab)

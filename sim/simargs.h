@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The name the error messages start with; set once at the start of main.
@@ -21,6 +23,17 @@ long long parseCount(const char *text, const char *what);
 
 // A 16-bit value, or a version as MAJOR.MINOR (major in the high byte).
 uint16_t parseWord(const char *text, const char *what);
+
+// One of a few named values; anything else is a usage error, `error` followed by the text.
+template<typename T>
+T parseChoice(const std::string &text, std::initializer_list<std::pair<const char *, T>> choices,
+              const std::string &error)
+{
+    for (const auto &choice : choices)
+        if (text == choice.first)
+            return choice.second;
+    usageError(error + text);
+}
 
 // What an option does with its value (nullptr for a flag); `option` is its name as typed, e.g.
 // "--gain", for the error messages.

@@ -44,24 +44,18 @@ std::pair<long, uint8_t> parsePair(const char *text, const char *what)
 
 BoardMode parseMode(const std::string &text)
 {
-    if (text == "boot")
-        return BoardMode::Bootloader;
-    if (text == "app")
-        return BoardMode::Application;
-    if (text == "off")
-        return BoardMode::PoweredOff;
-    usageError("bad mode: " + text);
+    return parseChoice<BoardMode>(
+        text, {{"boot", BoardMode::Bootloader}, {"app", BoardMode::Application}, {"off", BoardMode::PoweredOff}},
+        "bad mode: ");
 }
 
 PowerCycleTarget parseTarget(const std::string &text)
 {
-    if (text == "boot")
-        return PowerCycleTarget::Bootloader;
-    if (text == "app")
-        return PowerCycleTarget::Application;
-    if (text == "off")
-        return PowerCycleTarget::Off;
-    usageError("bad power-cycle target: " + text);
+    return parseChoice<PowerCycleTarget>(text,
+                                         {{"boot", PowerCycleTarget::Bootloader},
+                                          {"app", PowerCycleTarget::Application},
+                                          {"off", PowerCycleTarget::Off}},
+                                         "bad power-cycle target: ");
 }
 
 void parseFodParams(const char *text, FodGenConfig &fod)
@@ -98,11 +92,8 @@ void setRegister(const char *a, SimConfig &c)
 
 SimFodBoard parseFodBoard(const char *a)
 {
-    if (std::strcmp(a, "auto") == 0)
-        return SimFodBoard::Automotive;
-    if (std::strcmp(a, "xmc") == 0)
-        return SimFodBoard::Xmc;
-    usageError(std::string("bad --fod-board: ") + a);
+    return parseChoice<SimFodBoard>(a, {{"auto", SimFodBoard::Automotive}, {"xmc", SimFodBoard::Xmc}},
+                                    "bad --fod-board: ");
 }
 
 std::vector<uint8_t> loadFile(const char *path)

@@ -152,45 +152,44 @@ void MainWindow::loadFirmwareFile()
     setInfoRow(ROW_IMAGE_HW_ID, QString::number(image.hardwareId()));
     setInfoRow(ROW_IMAGE_DESCRIPTION, image.description());
 
-    if (image.settingsSize() == 0) {
-        emit ui->fwTabCBFlashSettings->clicked(false);
-        ui->fwTabCBFlashSettings->setChecked(false);
-        sectionBoxes.settings = false;
-    } else if (image.settingsSectionValid()) {
-        sectionBoxes.settings = true;
-        setCheckBoxAndNotify(ui->fwTabCBFlashSettings, true);
-        setInfoRow(ROW_IMAGE_SETTINGS_VERSION,
-                   WindowTexts::recordVersionText(image.settingsVersionMajor(), image.settingsVersionMinor()));
-    }
-
-    if (image.calibrationSize() == 0) {
-        emit ui->fwTabCBFlashCal->clicked(false);
-        ui->fwTabCBFlashCal->setChecked(false);
-        sectionBoxes.calibration = false;
-    } else if (image.calibrationSectionValid()) {
-        sectionBoxes.calibration = true;
-        setCheckBoxAndNotify(ui->fwTabCBFlashCal, true);
-        setInfoRow(ROW_IMAGE_CAL_VERSION,
-                   WindowTexts::recordVersionText(image.calibrationVersionMajor(), image.calibrationVersionMinor()));
-    }
+    // An empty section is taken off; one without its magic leaves its box and row as they were.
+    const auto offerSection = [this](QCheckBox *box, bool &offered, quint32 size, bool valid, int row,
+                                     const QString &versionText) {
+        if (size == 0) {
+            emit box->clicked(false);
+            box->setChecked(false);
+            offered = false;
+        } else if (valid) {
+            offered = true;
+            setCheckBoxAndNotify(box, true);
+            setInfoRow(row, versionText);
+        }
+    };
+    offerSection(ui->fwTabCBFlashSettings, sectionBoxes.settings, image.settingsSize(), image.settingsSectionValid(),
+                 ROW_IMAGE_SETTINGS_VERSION,
+                 WindowTexts::recordVersionText(image.settingsVersionMajor(), image.settingsVersionMinor()));
+    offerSection(ui->fwTabCBFlashCal, sectionBoxes.calibration, image.calibrationSize(),
+                 image.calibrationSectionValid(), ROW_IMAGE_CAL_VERSION,
+                 WindowTexts::recordVersionText(image.calibrationVersionMajor(), image.calibrationVersionMinor()));
     updateFirmwareTabControls();
 }
 
 void MainWindow::updateBlAppInfo(RWTarget::APP_BL_REG_RO_T data)
 {
-    setInfoRow(ROW_BL_VERSION, FirmwareImage::versionText(BoardInfo::bootloaderVersion(data)));
-    setInfoRow(ROW_BL_PART_NUMBER, QString::number(BoardInfo::bootloaderPartNumber(data)));
-    setInfoRow(ROW_APP_FW_VERSION, FirmwareImage::versionText(BoardInfo::appFirmwareVersion(data)));
-    setInfoRow(ROW_APP_HW_ID, QString::number(BoardInfo::hardwareId(data)));
+    const BoardInfo board(data);
+    setInfoRow(ROW_BL_VERSION, FirmwareImage::versionText(board.bootloaderVersion()));
+    setInfoRow(ROW_BL_PART_NUMBER, QString::number(board.bootloaderPartNumber()));
+    setInfoRow(ROW_APP_FW_VERSION, FirmwareImage::versionText(board.appFirmwareVersion()));
+    setInfoRow(ROW_APP_HW_ID, QString::number(board.hardwareId()));
 
-    if (BoardInfo::hasSettingsRecord(data))
-        setInfoRow(ROW_BOARD_SETTINGS_VERSION, WindowTexts::recordVersionText(BoardInfo::settingsVersionMajor(data),
-                                                                              BoardInfo::settingsVersionMinor(data)));
+    if (board.hasSettingsRecord())
+        setInfoRow(ROW_BOARD_SETTINGS_VERSION,
+                   WindowTexts::recordVersionText(board.settingsVersion().major, board.settingsVersion().minor));
 
-    if (BoardInfo::hasCalibrationRecord(data)) {
-        setInfoRow(ROW_BOARD_CAL_VERSION, WindowTexts::recordVersionText(BoardInfo::calibrationVersionMajor(data),
-                                                                         BoardInfo::calibrationVersionMinor(data)));
-        setInfoRow(ROW_BOARD_SERIAL, BoardInfo::serialNumber(data));
+    if (board.hasCalibrationRecord()) {
+        setInfoRow(ROW_BOARD_CAL_VERSION,
+                   WindowTexts::recordVersionText(board.calibrationVersion().major, board.calibrationVersion().minor));
+        setInfoRow(ROW_BOARD_SERIAL, board.serialNumber());
     }
 
     if (commandLineMode && boardConnected) {

@@ -45,15 +45,11 @@ void MainWindow::updateFodTabControls()
 void MainWindow::on_fodControlButton_clicked()
 {
     const QString text = ui->fodControlButton->text();
-    if (text == kStartCaptureText) {
-        capturing = true;
-        updateControls();
-        emit fodCaptureControl(true);
-    } else if (text == kStopCaptureText) {
-        capturing = false;
-        updateControls();
-        emit fodCaptureControl(false);
-    }
+    if (text != kStartCaptureText && text != kStopCaptureText)
+        return;
+    capturing = text == kStartCaptureText;
+    updateControls();
+    emit fodCaptureControl(capturing);
 }
 
 void MainWindow::on_fodClearBuffer_clicked()

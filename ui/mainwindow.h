@@ -125,15 +125,18 @@ private:
     WorkerThread workerThread;
     SerialWorker *worker;
 
+    // The port list, and the port and the board as the worker last reported them.
     bool portsListed = false; // the last port list was not empty
     bool comPortOpen = false;
     bool boardConnected = false;
+    SectionBoxes sectionBoxes; // what the loaded image offers
+    // What the worker has been asked to do and has not yet answered.
     bool flashing = false;
     bool cancellingFlash = false;
     bool capturing = false;
     bool calculating = false;
+    // A flash from the command line: started without a click, ends the program.
     bool commandLineMode = false;
-    SectionBoxes sectionBoxes;
 
     QString firmwareFilePath;
     QString lastDirectory;

@@ -1,5 +1,7 @@
 #include "ui/windowtexts.h"
 
+#include <iterator>
+
 namespace {
 
 constexpr int kPortLabelMaxChars = 30;
@@ -10,31 +12,23 @@ namespace WindowTexts {
 
 QString responseText(RWTarget::RW_RESPONSE_T response)
 {
-    switch (response) {
-    case RWTarget::RW_SUCCESS:
-        return QStringLiteral("Successfully flashed device.");
-    case RWTarget::RW_WRITE_TIMEOUT:
-        return QStringLiteral("Write timeout occurred! Try again?");
-    case RWTarget::RW_READ_TIMEOUT:
-        return QStringLiteral("Read timeout occurred! Try again?");
-    case RWTarget::RW_INVALID_CRC:
-        return QStringLiteral("Invalid CRC! Try again?");
-    case RWTarget::RW_INVALID_RESPONSE:
-        return QStringLiteral("Invalid Response! Try again?");
-    case RWTarget::RW_CANCELLED:
-        return QStringLiteral("Flash process cancelled by user!");
-    case RWTarget::RW_FILE_OPEN_FAILED:
-        return QStringLiteral("Unable to open bin file!");
-    case RWTarget::RW_CRC_CHECK_FAILED:
-        return QStringLiteral("Failed CRC check after flashing!");
-    case RWTarget::RW_INVALID_PART_NUMBER:
-        return QStringLiteral("Invalid Part Number!");
-    case RWTarget::RW_INVALID_HARDWARE_ID:
-        return QStringLiteral("Invalid Hardware ID!");
-    case RWTarget::RW_NO_SECTION_SELECTED:
-        return QStringLiteral("Select at least one section to flash!");
-    }
-    return QString();
+    // Indexed by the result code.
+    static const char *const texts[] = {
+        "Successfully flashed device.",          // RW_SUCCESS
+        "Write timeout occurred! Try again?",    // RW_WRITE_TIMEOUT
+        "Read timeout occurred! Try again?",     // RW_READ_TIMEOUT
+        "Invalid CRC! Try again?",               // RW_INVALID_CRC
+        "Invalid Response! Try again?",          // RW_INVALID_RESPONSE
+        "Flash process cancelled by user!",      // RW_CANCELLED
+        "Unable to open bin file!",              // RW_FILE_OPEN_FAILED
+        "Failed CRC check after flashing!",      // RW_CRC_CHECK_FAILED
+        "Invalid Part Number!",                  // RW_INVALID_PART_NUMBER
+        "Invalid Hardware ID!",                  // RW_INVALID_HARDWARE_ID
+        "Select at least one section to flash!", // RW_NO_SECTION_SELECTED
+    };
+    static_assert(std::size(texts) == RWTarget::RW_NO_SECTION_SELECTED + 1, "one text per result code");
+    const auto code = std::size_t(response);
+    return code < std::size(texts) ? QString::fromLatin1(texts[code]) : QString();
 }
 
 QString consoleLine(const QTime &time, const QString &message)

@@ -243,23 +243,24 @@ void SerialWorker::queryInfoBlock()
     qDebug() << "Size of app struct is" << RWTarget::APP_INFO_BLOCK_SIZE;
 
     RWTarget::APP_BL_REG_RO_T info;
+    const BoardInfo board(info);
 
     QByteArray app(RWTarget::APP_INFO_BLOCK_SIZE, kRegisterFiller);
     target.readRegisters(*serialPort, RWTarget::REG_APP_FW_VERSION, RWTarget::APP_INFO_BLOCK_SIZE / 2, app);
     std::memcpy(info.APP_INFO_BLOCK.data(), app.constData(), info.APP_INFO_BLOCK.size());
-    qDebug() << "FW Version is" << BoardInfo::appFirmwareVersion(info);
-    qDebug() << "Part Number is" << BoardInfo::appPartNumber(info);
-    qDebug() << "HW Descriptor is" << BoardInfo::hardwareId(info);
-    qDebug() << "Description is" << BoardInfo::appDescription(info);
+    qDebug() << "FW Version is" << board.appFirmwareVersion();
+    qDebug() << "Part Number is" << board.appPartNumber();
+    qDebug() << "HW Descriptor is" << board.hardwareId();
+    qDebug() << "Description is" << board.appDescription();
 
     QByteArray bl(RWTarget::BL_INFO_BLOCK_SIZE, kRegisterFiller);
     target.readRegisters(*serialPort, RWTarget::REG_BL_VERSION, RWTarget::BL_INFO_BLOCK_SIZE / 2, bl);
     std::memcpy(info.BL_INFO_BLOCK.data(), bl.constData(), info.BL_INFO_BLOCK.size());
-    const quint16 pageSize = BoardInfo::pageSize(info);
-    qDebug() << "BL Version is" << BoardInfo::bootloaderVersion(info);
-    qDebug() << "Part Number is" << BoardInfo::bootloaderPartNumber(info);
-    qDebug() << "Settings Page Num:" << BoardInfo::settingsPage(info);
-    qDebug() << "Cal Page Num:" << BoardInfo::calibrationPage(info);
+    const quint16 pageSize = board.pageSize();
+    qDebug() << "BL Version is" << board.bootloaderVersion();
+    qDebug() << "Part Number is" << board.bootloaderPartNumber();
+    qDebug() << "Settings Page Num:" << board.settingsPage();
+    qDebug() << "Cal Page Num:" << board.calibrationPage();
     qDebug() << "Page size is" << pageSize;
 
     QByteArray settings(kSettingsBufferSize, kPageFiller);

@@ -130,6 +130,11 @@ struct Options {
     bool plainReplaced = false;
 };
 
+OptionSetter setFileBytes(std::vector<uint8_t> &target)
+{
+    return [&target](const char *path, const char *) { target = loadFile(path); };
+}
+
 template<typename Set> OptionSetter addNumber(Set &target)
 {
     return [&target](const char *a, const char *what) { target.insert(static_cast<long>(parseNumber(a, what))); };
@@ -171,12 +176,9 @@ std::vector<ProgramOption> optionTable(Options &o)
         {"app-area-size", "N", "application area bytes (default 262144)", setNumber(c.applicationAreaSize)},
         {"settings-size", "N", "settings area bytes (default 4096)", setNumber(c.settingsAreaSize)},
         {"cal-size", "N", "calibration area bytes (default 4096)", setNumber(c.calibrationAreaSize)},
-        {"application-file", "F", "initial application area contents",
-         [&c](const char *a, const char *) { c.application = loadFile(a); }},
-        {"settings-file", "F", "initial settings area contents",
-         [&c](const char *a, const char *) { c.settings = loadFile(a); }},
-        {"calibration-file", "F", "initial calibration area contents",
-         [&c](const char *a, const char *) { c.calibration = loadFile(a); }},
+        {"application-file", "F", "initial application area contents", setFileBytes(c.application)},
+        {"settings-file", "F", "initial settings area contents", setFileBytes(c.settings)},
+        {"calibration-file", "F", "initial calibration area contents", setFileBytes(c.calibration)},
         {"settings-version", "V", "version in the default settings area (default 1.3)",
          setVersion(c.settingsMajor, c.settingsMinor)},
         {"cal-version", "V", "version in the default calibration area (default 2.1)",

@@ -1,5 +1,7 @@
 #include "flash/firmwareimage.h"
 
+#include "target/boardinfo.h"
+
 #include <QtEndian>
 
 #include <cstring>
@@ -13,9 +15,8 @@ constexpr qint64 kHardwareIdOffset = 8;
 constexpr qint64 kApplicationSizeOffset = 12;
 constexpr qint64 kSettingsSizeOffset = 16;
 constexpr qint64 kCalibrationSizeOffset = 20;
-// Offsets inside a settings or calibration section header.
-constexpr quint64 kSectionMinorOffset = 12;
-constexpr quint64 kSectionMajorOffset = 14;
+constexpr quint64 kSectionMinorOffset = BoardInfo::RECORD_VERSION_MINOR_OFFSET;
+constexpr quint64 kSectionMajorOffset = BoardInfo::RECORD_VERSION_MAJOR_OFFSET;
 
 // A version word is read only from inside its own section, so a short section never borrows
 // the bytes of the section behind it.
@@ -113,12 +114,12 @@ bool FirmwareImage::sectionValid(quint64 offset, quint32 size, const char *magic
 
 bool FirmwareImage::settingsSectionValid() const
 {
-    return hasCompleteHeader() && sectionValid(settingsOffset(), settingsSize(), SETTINGS_MAGIC);
+    return hasCompleteHeader() && sectionValid(settingsOffset(), settingsSize(), BoardInfo::SETTINGS_MAGIC);
 }
 
 bool FirmwareImage::calibrationSectionValid() const
 {
-    return hasCompleteHeader() && sectionValid(calibrationOffset(), calibrationSize(), CALIBRATION_MAGIC);
+    return hasCompleteHeader() && sectionValid(calibrationOffset(), calibrationSize(), BoardInfo::CALIBRATION_MAGIC);
 }
 
 quint16 FirmwareImage::settingsVersionMajor() const

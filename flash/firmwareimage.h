@@ -1,5 +1,7 @@
 #pragma once
 
+#include "target/rwtarget.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
@@ -13,16 +15,16 @@ class FirmwareImage
 public:
     static constexpr int HEADER_SIZE = 256;
     static constexpr int HEADER_BLOCK_OFFSET = 24;
-    static constexpr int HEADER_BLOCK_SIZE = 16;
+    static constexpr int HEADER_BLOCK_SIZE = RWTarget::IMAGE_HEADER_BLOCK_SIZE;
     static constexpr int DESCRIPTION_OFFSET = 128;
     static constexpr char IMAGE_MAGIC[] = "ZVLO";
-    static constexpr char SETTINGS_MAGIC[] = "ZVLS";
-    static constexpr char CALIBRATION_MAGIC[] = "ZVLC";
 
     FirmwareImage() = default;
     explicit FirmwareImage(const QByteArray &bytes);
 
     const QByteArray &bytes() const { return data; }
+    // The HEADER_BLOCK_SIZE bytes at HEADER_BLOCK_OFFSET that the bootloader takes before the sections.
+    QByteArray headerBlock() const { return data.mid(HEADER_BLOCK_OFFSET, HEADER_BLOCK_SIZE); }
     qint64 fileSize() const { return data.size(); }
 
     bool hasMagic() const;            // the first four bytes are "ZVLO"
@@ -43,9 +45,9 @@ public:
     quint64 settingsOffset() const { return applicationOffset() + applicationSize(); }
     quint64 calibrationOffset() const { return settingsOffset() + settingsSize(); }
 
-    // A settings or calibration section starts with its magic and carries its version
-    // (minor at offset 12, major at offset 14). False when the section is empty, lacks the
-    // magic or lies (partly) outside the file.
+    // A settings or calibration section is the record the board keeps in that page (its layout
+    // in target/boardinfo.h). False when the section is empty, lacks the magic or lies (partly)
+    // outside the file.
     bool settingsSectionValid() const;
     bool calibrationSectionValid() const;
     quint16 settingsVersionMajor() const;

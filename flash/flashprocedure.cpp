@@ -153,7 +153,7 @@ void flashImage(RWTarget &target, QSerialPort &port, FlashReporter &reporter, co
         return;
     }
 
-    target.writeImageHeaderBlock(port, image.bytes());
+    target.writeImageHeaderBlock(port, image.headerBlock());
 
     registers[0] = 0;
     registers[1] = 0;
@@ -162,30 +162,29 @@ void flashImage(RWTarget &target, QSerialPort &port, FlashReporter &reporter, co
         logCrcRegister(registers);
 
     // The file holds every section (checked above), so these offsets fit in 32 bits.
-    const quint32 applicationStart = quint32(image.applicationOffset());
-    const quint32 settingsStart = quint32(image.settingsOffset());
-    const quint32 calibrationStart = quint32(image.calibrationOffset());
-
-    if (applicationSize != 0 && selection.app &&
-        !writeBlocks(target, port, reporter, image.bytes(), applicationStart, applicationSize,
-                     RWTarget::WRITE_ENCRYPTED_COMMAND, QStringLiteral("WRITE_ENCRYPTED_COMMAND"),
-                     QStringLiteral("Successfully flashed Application Section."), cancel)) {
-        reporter.updateProgress(0);
-        return;
-    }
-    if (settingsSize != 0 && selection.settings &&
-        !writeBlocks(target, port, reporter, image.bytes(), settingsStart, settingsSize,
-                     RWTarget::WRITE_SETTINGS_COMMAND, QStringLiteral("WRITE_SETTINGS_COMMAND"),
-                     QStringLiteral("Successfully flashed Settings Section."), cancel)) {
-        reporter.updateProgress(0);
-        return;
-    }
-    if (calibrationSize != 0 && selection.calibration &&
-        !writeBlocks(target, port, reporter, image.bytes(), calibrationStart, calibrationSize,
-                     RWTarget::WRITE_CALIBRATION_COMMAND, QStringLiteral("WRITE_CALIBRATION_COMMAND"),
-                     QStringLiteral("Successfully flashed Calibration Section."), cancel)) {
-        reporter.updateProgress(0);
-        return;
+    struct Section {
+        quint32 start;
+        quint32 size;
+        bool selected;
+        RWTarget::COMMAND_T command;
+        const char *name;
+        const char *done;
+    };
+    const Section sections[] = {
+        {quint32(image.applicationOffset()), applicationSize, selection.app, RWTarget::WRITE_ENCRYPTED_COMMAND,
+         "WRITE_ENCRYPTED_COMMAND", "Successfully flashed Application Section."},
+        {quint32(image.settingsOffset()), settingsSize, selection.settings, RWTarget::WRITE_SETTINGS_COMMAND,
+         "WRITE_SETTINGS_COMMAND", "Successfully flashed Settings Section."},
+        {quint32(image.calibrationOffset()), calibrationSize, selection.calibration,
+         RWTarget::WRITE_CALIBRATION_COMMAND, "WRITE_CALIBRATION_COMMAND", "Successfully flashed Calibration Section."},
+    };
+    for (const Section &section : sections) {
+        if (section.size != 0 && section.selected &&
+            !writeBlocks(target, port, reporter, image.bytes(), section.start, section.size, section.command,
+                         QString::fromLatin1(section.name), QString::fromLatin1(section.done), cancel)) {
+            reporter.updateProgress(0);
+            return;
+        }
     }
 
     if (selection.app) {

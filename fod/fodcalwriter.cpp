@@ -1,20 +1,18 @@
 #include "fod/fodcalwriter.h"
 
 #include "fod/fodcalpatch.h"
+#include "target/boardinfo.h"
 #include "target/pagereader.h"
 
-#include <QDebug>
 #include <QElapsedTimer>
 #include <QSerialPort>
 #include <QThread>
-#include <QtEndian>
+
+#include <string>
 
 namespace {
 
-constexpr int kBlInfoRegisters = 16;
-constexpr int kPageSizeOffset = 6; // REG_BL_PAGE_SIZE within the bootloader block
-
-bool catchBootloader(RWTarget &target, QSerialPort &port, const FodCalWriteTiming &timing)
+bool catchBootloader(RWTarget &target, QSerialPort &port, const FodCalWriteTiming &timing, const FodMessages &messages)
 {
     QElapsedTimer clock;
     clock.start();
@@ -25,17 +23,17 @@ bool catchBootloader(RWTarget &target, QSerialPort &port, const FodCalWriteTimin
             QThread::msleep(timing.pingGapMs);
         }
         if (target.readRegisters(port, RWTarget::REG_BOOT_STATUS, 1, status) && RWTarget::isBootloaderStatus(status)) {
-            qDebug() << "Made it into bootloader mode";
+            messages.log("Made it into bootloader mode");
             return true;
         }
     }
     return false;
 }
 
-void reportUnreadable(const std::function<void(const QString &)> &output)
+void reportUnreadable(const FodMessages &messages)
 {
-    qDebug() << "Unable to read calibration page after FOD calculation.";
-    output(QStringLiteral("Unable to read calibration page after FOD calculation. Try 'Calculate Gains' again?\r\n"));
+    messages.log("Unable to read calibration page after FOD calculation.");
+    messages.out("Unable to read calibration page after FOD calculation. Try 'Calculate Gains' again?\r\n");
 }
 
 } // namespace
@@ -48,12 +46,12 @@ int fodCalDataSize(int pageSize)
 }
 
 bool writeFodParameters(RWTarget &target, QSerialPort &port, FOD_BOARD_TYPE_T board, const FodGainResult &result,
-                        const std::function<void(const QString &)> &output, const FodCalWriteTiming &timing)
+                        const FodMessages &messages, const FodCalWriteTiming &timing)
 {
-    output(QStringLiteral("Power cycle board within the next 10 seconds...\r\n"));
-    if (!catchBootloader(target, port, timing)) {
-        qDebug() << "No response after trying to put into BL mode.";
-        output(QStringLiteral("No response after trying to put into BL mode.\r\n"));
+    messages.out("Power cycle board within the next 10 seconds...\r\n");
+    if (!catchBootloader(target, port, timing, messages)) {
+        messages.log("No response after trying to put into BL mode.");
+        messages.out("No response after trying to put into BL mode.\r\n");
         return false;
     }
 
@@ -69,42 +67,40 @@ bool writeFodParameters(RWTarget &target, QSerialPort &port, FOD_BOARD_TYPE_T bo
         blInfo.clear();
         if (attempt > 0)
             port.clear(QSerialPort::Input);
-        haveBlInfo = target.readRegisters(port, RWTarget::REG_BL_VERSION, kBlInfoRegisters, blInfo);
+        haveBlInfo = target.readRegisters(port, RWTarget::REG_BL_VERSION, RWTarget::BL_INFO_BLOCK_SIZE / 2, blInfo);
     }
-    const int pageSize =
-        haveBlInfo ? qFromLittleEndian<quint16>(reinterpret_cast<const uchar *>(blInfo.constData()) + kPageSizeOffset)
-                   : 0;
+    const int pageSize = haveBlInfo ? BoardInfo::pageSize(blInfo) : 0;
 
     // A page size of 0 cannot size the buffer; it is as useless as no answer at all.
     if (!haveBlInfo || pageSize == 0) {
-        reportUnreadable(output);
+        reportUnreadable(messages);
     } else {
-        output(QStringLiteral("Successfully read existing FOD Parameters.\r\n"));
+        messages.out("Successfully read existing FOD Parameters.\r\n");
         const int calDataSize = fodCalDataSize(pageSize);
-        qDebug() << "calDataSize is" << calDataSize;
-        qDebug() << "REG_BL_PAGE_SIZE is" << pageSize;
+        messages.log("calDataSize is " + std::to_string(calDataSize));
+        messages.log("REG_BL_PAGE_SIZE is " + std::to_string(pageSize));
 
         QByteArray calData(calDataSize, char(0xFF));
         // Writing back an incomplete read would overwrite the rest of the area with 0xFF.
         if (!readPageInPieces(target, port, PageKind::Calibration, calData, FOD_CAL_READ_SIZE, quint16(pageSize))) {
-            reportUnreadable(output);
+            reportUnreadable(messages);
         } else {
             applyFodCalibrationPatches(fodCalibrationPatches(board, result),
                                        reinterpret_cast<std::uint8_t *>(calData.data()), size_t(calData.size()));
             written = target.writeCalibration(port, calData, quint32(calDataSize));
             if (written) {
-                output(QStringLiteral("Successfully Wrote FOD Parameters.\r\n"));
-                output(QStringLiteral(
-                    "Reflash target with Production Firmware WITHOUT selecting 'Flash Calibration Section'.\r\n"));
+                messages.out("Successfully Wrote FOD Parameters.\r\n");
+                messages.out(
+                    "Reflash target with Production Firmware WITHOUT selecting 'Flash Calibration Section'.\r\n");
             } else {
-                output(QStringLiteral("Writing of FOD Parameters Failed! Try 'Calculate Gains' again?\r\n"));
+                messages.out("Writing of FOD Parameters Failed! Try 'Calculate Gains' again?\r\n");
             }
         }
     }
 
-    qDebug() << "Putting board back into application mode...";
+    messages.log("Putting board back into application mode...");
     target.writeResetRegister(port, RWTarget::RESET_RUN_APPLICATION);
     QThread::msleep(timing.returnPauseMs);
-    qDebug() << "Put board back into application mode.";
+    messages.log("Put board back into application mode.");
     return written;
 }

@@ -1,11 +1,8 @@
 #pragma once
 
+#include "fod/fodmessages.h"
 #include "fod/fodtypes.h"
 #include "target/rwtarget.h"
-
-#include <QString>
-
-#include <functional>
 
 class QSerialPort;
 
@@ -29,7 +26,7 @@ int fodCalDataSize(int pageSize);
 // Writes fitted FOD parameters into the board's calibration area: asks the user to power-cycle
 // the board, catches its bootloader, reads the area, patches the FOD fields, writes the area
 // back and returns the board to its application. The area is written only from a complete
-// read. `output` receives the texts for the FOD pane. True when the area was written.
+// read. Its texts for the FOD pane and the debug log go to `messages`. True when the area was
+// written.
 bool writeFodParameters(RWTarget &target, QSerialPort &port, FOD_BOARD_TYPE_T board, const FodGainResult &result,
-                        const std::function<void(const QString &)> &output,
-                        const FodCalWriteTiming &timing = FodCalWriteTiming());
+                        const FodMessages &messages, const FodCalWriteTiming &timing = FodCalWriteTiming());

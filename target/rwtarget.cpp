@@ -243,14 +243,11 @@ bool RWTarget::isBootloaderStatus(const QByteArray &registers)
     return registers.size() >= 2 && qFromLittleEndian<quint16>(registers.constData()) == BOOT_STATUS_BOOTLOADER;
 }
 
-bool RWTarget::writeImageHeaderBlock(QSerialPort &port, const QByteArray &image)
+bool RWTarget::writeImageHeaderBlock(QSerialPort &port, const QByteArray &headerBlock)
 {
-    constexpr int kHeaderBlockOffset = 24;
-    constexpr int kHeaderBlockRegisters = 8;
-    if (image.size() < kHeaderBlockOffset + 2 * kHeaderBlockRegisters)
+    if (headerBlock.size() < IMAGE_HEADER_BLOCK_SIZE)
         return false;
-    return writeRegisters(port, REG_IMAGE_HEADER_BLOCK, kHeaderBlockRegisters,
-                          image.mid(kHeaderBlockOffset, 2 * kHeaderBlockRegisters));
+    return writeRegisters(port, REG_IMAGE_HEADER_BLOCK, IMAGE_HEADER_BLOCK_SIZE / 2, headerBlock);
 }
 
 bool RWTarget::readPage(QSerialPort &port, quint8 command, const QString &name, quint16 offset, quint8 count,

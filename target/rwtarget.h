@@ -80,6 +80,8 @@ public:
         std::array<quint8, CALIBRATION_RECORD_SIZE> CALIBRATION_RECORD{};
     };
 
+    static constexpr int IMAGE_HEADER_BLOCK_SIZE = 16; // registers 0x0103 .. 0x010A
+
     static constexpr quint8 START_OF_FRAME = 0x5A;
     static constexpr int MAX_BLOCK_BYTES = 64;      // data bytes of one block write
     static constexpr int MAX_PAGE_READ_BYTES = 123; // data bytes of the largest response frame
@@ -103,7 +105,8 @@ public:
     bool writeResetRegister(QSerialPort &port, quint16 value);
     // True when a boot-status read left the bootloader's signature (bytes 00 A5) at the front.
     static bool isBootloaderStatus(const QByteArray &registers);
-    bool writeImageHeaderBlock(QSerialPort &port, const QByteArray &image);
+    // Writes the image's header block (IMAGE_HEADER_BLOCK_SIZE bytes) to REG_IMAGE_HEADER_BLOCK.
+    bool writeImageHeaderBlock(QSerialPort &port, const QByteArray &headerBlock);
     bool readSettings(QSerialPort &port, quint16 offset, quint8 count, QByteArray &buffer);
     bool readCalibration(QSerialPort &port, quint16 offset, quint8 count, QByteArray &buffer);
     bool writeCalibration(QSerialPort &port, const QByteArray &data, quint32 size);

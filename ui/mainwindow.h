@@ -3,6 +3,7 @@
 #include "fod/fodtypes.h"
 #include "target/rwtarget.h"
 #include "worker/crossthreadtypes.h"
+#include "worker/workerthread.h"
 
 #include <QList>
 #include <QMainWindow>
@@ -12,7 +13,6 @@
 
 #include <functional>
 
-class QThread;
 class QTreeWidgetItem;
 class SerialWorker;
 
@@ -22,6 +22,8 @@ class MainWindow;
 
 // The program's only window: firmware update, terminal and FOD tabs, the port controls and the
 // console. It drives the serial worker on its own thread purely through signals and slots.
+// One file per part: mainwindow.cpp (frame, worker wiring, connection controls, shutdown),
+// firmwaretab.cpp, terminaltab.cpp, fodtab.cpp and configpage.cpp.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -96,22 +98,46 @@ private slots:
     void on_fodButtonGain4_clicked();
 
 private:
-    void appendConsoleMessage(const QString &msg);
-    void populateComPorts();
+    // Which sections the loaded image offers: their boxes are enabled only then.
+    struct SectionBoxes {
+        bool app = false;
+        bool settings = false;
+        bool calibration = false;
+        bool ignoreHardwareId = false;
+    };
+
+    // Every control's enabled state and the state-carrying button texts, from the state below.
+    void updateControls();
+    void updateFrameControls();
+    void updateFirmwareTabControls();
+    void updateFodTabControls();
+
     void connectWorker();
     void prepareFirmwareTab();
-    void setFodControlsForClosedPort();
+    void prepareTerminalTab();
+    void prepareFodTab();
+    void prepareConfigPage();
+    void appendConsoleMessage(const QString &msg);
+    void populateComPorts();
     void setInfoRow(int row, const QString &text);
-    void setFodSessionControlsEnabled(bool enabled);
-    void setFlashTabsEnabled(bool enabled);
-    bool workerBusy() const;
 
     Ui::MainWindow *ui;
-    QThread *workerThread;
+    WorkerThread workerThread;
     SerialWorker *worker;
+
+    // The port list, and the port and the board as the worker last reported them.
+    bool portsListed = false; // the last port list was not empty
     bool comPortOpen = false;
-    QString firmwareFilePath;
     bool boardConnected = false;
+    SectionBoxes sectionBoxes; // what the loaded image offers
+    // What the worker has been asked to do and has not yet answered.
+    bool flashing = false;
+    bool cancellingFlash = false;
+    bool capturing = false;
+    bool calculating = false;
+    // A flash from the command line: started without a click, ends the program.
     bool commandLineMode = false;
+
+    QString firmwareFilePath;
     QString lastDirectory;
 };

@@ -10,6 +10,15 @@
 // the plain C++ fit core, so it is declared here.
 Q_DECLARE_METATYPE(FOD_BOARD_TYPE_T)
 
+// The window's working tabs by index, as tabIndexChanged carries them: the worker keeps the
+// board in its bootloader on the first and routes its text on the other two.
+enum WorkingTab : int {
+    kFirmwareTab = 0,
+    kTerminalTab = 1,
+    kFodTab = 2,
+    kWorkingTabCount = 3,
+};
+
 // Registers both under the names their queued signals use; called once before any window or
 // worker exists.
 inline void registerCrossThreadTypes()

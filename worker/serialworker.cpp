@@ -3,6 +3,7 @@
 #include "flash/flashprocedure.h"
 #include "fod/fodcalwriter.h"
 #include "fod/fodparser.h"
+#include "target/boardinfo.h"
 #include "target/pagereader.h"
 
 #include <QDebug>
@@ -10,7 +11,6 @@
 #include <QSerialPort>
 #include <QThread>
 #include <QTimer>
-#include <QtEndian>
 
 #include <cstring>
 
@@ -30,10 +30,6 @@ constexpr int kReleaseSettleMs = 200;
 
 // Text the board prints while nobody reads it must not grow the port's buffer without bound.
 constexpr qint64 kReadBufferBytes = 1 << 20;
-
-constexpr quint32 kFirmwareTab = 0;
-constexpr quint32 kTerminalTab = 1;
-constexpr quint32 kFodTab = 2;
 
 // Buffer sizes and fillers of the information query: whatever the board does not supply
 // keeps its filler, so the window can see what was missing.
@@ -247,30 +243,25 @@ void SerialWorker::queryInfoBlock()
     qDebug() << "Size of app struct is" << RWTarget::APP_INFO_BLOCK_SIZE;
 
     RWTarget::APP_BL_REG_RO_T info;
+    const BoardInfo board(info);
 
     QByteArray app(RWTarget::APP_INFO_BLOCK_SIZE, kRegisterFiller);
     target.readRegisters(*serialPort, RWTarget::REG_APP_FW_VERSION, RWTarget::APP_INFO_BLOCK_SIZE / 2, app);
-    const auto *a = reinterpret_cast<const uchar *>(app.constData());
-    qDebug() << "FW Version is" << qFromLittleEndian<quint16>(a);
-    qDebug() << "Part Number is" << qFromLittleEndian<quint16>(a + 2);
-    qDebug() << "HW Descriptor is" << qFromLittleEndian<quint16>(a + 4);
-    constexpr int kDescriptionOffset = 22;
-    const QByteArray descriptionBytes = app.mid(kDescriptionOffset, RWTarget::APP_INFO_BLOCK_SIZE - kDescriptionOffset);
-    const int end = descriptionBytes.indexOf('\0');
-    qDebug() << "Description is" << QString::fromUtf8(end < 0 ? descriptionBytes : descriptionBytes.left(end));
+    std::memcpy(info.APP_INFO_BLOCK.data(), app.constData(), info.APP_INFO_BLOCK.size());
+    qDebug() << "FW Version is" << board.appFirmwareVersion();
+    qDebug() << "Part Number is" << board.appPartNumber();
+    qDebug() << "HW Descriptor is" << board.hardwareId();
+    qDebug() << "Description is" << board.appDescription();
 
     QByteArray bl(RWTarget::BL_INFO_BLOCK_SIZE, kRegisterFiller);
     target.readRegisters(*serialPort, RWTarget::REG_BL_VERSION, RWTarget::BL_INFO_BLOCK_SIZE / 2, bl);
-    const auto *b = reinterpret_cast<const uchar *>(bl.constData());
-    const quint16 pageSize = qFromLittleEndian<quint16>(b + 6);
-    qDebug() << "BL Version is" << qFromLittleEndian<quint16>(b);
-    qDebug() << "Part Number is" << qFromLittleEndian<quint16>(b + 2);
-    qDebug() << "Settings Page Num:" << qFromLittleEndian<quint16>(b + 10);
-    qDebug() << "Cal Page Num:" << qFromLittleEndian<quint16>(b + 12);
-    qDebug() << "Page size is" << pageSize;
-
-    std::memcpy(info.APP_INFO_BLOCK.data(), app.constData(), info.APP_INFO_BLOCK.size());
     std::memcpy(info.BL_INFO_BLOCK.data(), bl.constData(), info.BL_INFO_BLOCK.size());
+    const quint16 pageSize = board.pageSize();
+    qDebug() << "BL Version is" << board.bootloaderVersion();
+    qDebug() << "Part Number is" << board.bootloaderPartNumber();
+    qDebug() << "Settings Page Num:" << board.settingsPage();
+    qDebug() << "Cal Page Num:" << board.calibrationPage();
+    qDebug() << "Page size is" << pageSize;
 
     QByteArray settings(kSettingsBufferSize, kPageFiller);
     readSettingsPage(settings, RWTarget::SETTINGS_RECORD_SIZE, pageSize);
@@ -342,7 +333,7 @@ void SerialWorker::checkBoxUpdateIgnoreHardwareID(bool checked)
 void SerialWorker::tabIndexChanged(int tabIndex)
 {
     qDebug() << "Tab is now" << tabIndex;
-    if (quint32(tabIndex) > kFodTab)
+    if (quint32(tabIndex) >= kWorkingTabCount)
         return;
     activeTab = quint32(tabIndex);
     if (activeTab == kFirmwareTab)
@@ -408,8 +399,7 @@ void SerialWorker::fodCalculateGains(FOD_BOARD_TYPE_T board)
     }
 
     if (serialPort && portOpen) {
-        writeFodParameters(target, *serialPort, board, result,
-                           [this](const QString &text) { emit fodOutputMessage(text); });
+        writeFodParameters(target, *serialPort, board, result, messages);
     } else {
         emit fodOutputMessage(QStringLiteral("COM port is not open: FOD Parameters were not written.\r\n"));
     }

@@ -56,7 +56,6 @@ constexpr int kStepTimeoutMs = 10000;
 constexpr int kDumpWaitMs = 2000;
 // Lines a window may hold: the line rate is below 300 a second for these lines.
 constexpr size_t kLinesPerSecondCapacity = 600;
-constexpr int kTerminalTab = 1;
 
 const char kUsage[] = "Usage: zavlo-bench-terminal [--seconds N] [--report-every N] [--platform NAME] [--sim PATH]\n";
 

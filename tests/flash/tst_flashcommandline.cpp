@@ -35,6 +35,18 @@ QString guiPath()
     return qEnvironmentVariable("ZAVLO_BIN_DIR") + QStringLiteral("/zavlo-gui");
 }
 
+// Waits for the tool to end, and kills one that does not; `log` receives what it wrote to stderr.
+bool waitForExit(QProcess &gui, QString &log)
+{
+    const bool finished = gui.waitForFinished(kFlashTimeoutMs);
+    log = QString::fromLocal8Bit(gui.readAllStandardError());
+    if (!finished) {
+        gui.kill();
+        gui.waitForFinished();
+    }
+    return finished;
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Setup)
@@ -102,12 +114,8 @@ void TestFlashCommandLine::commandLineFlash_exitsWithResult()
     gui.setProcessEnvironment(guiEnvironment());
     gui.start(guiPath(), {"-p", QString::fromStdString(sim.slavePath()), "-i", image});
     QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
-    const bool finished = gui.waitForFinished(kFlashTimeoutMs);
-    const QString log = QString::fromLocal8Bit(gui.readAllStandardError());
-    if (!finished) {
-        gui.kill();
-        gui.waitForFinished();
-    }
+    QString log;
+    const bool finished = waitForExit(gui, log);
     QVERIFY2(finished, qPrintable(log));
     QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
     QVERIFY2(gui.exitCode() == exitCode, qPrintable(QStringLiteral("exit %1\n").arg(gui.exitCode()) + log));
@@ -185,12 +193,8 @@ void TestFlashCommandLine::boardGoneDuringFlash_exitsWithReadTimeout()
     faults.absent = true;
     sim.setFaults(faults);
 
-    const bool finished = gui.waitForFinished(kFlashTimeoutMs);
-    const QString log = QString::fromLocal8Bit(gui.readAllStandardError());
-    if (!finished) {
-        gui.kill();
-        gui.waitForFinished();
-    }
+    QString log;
+    const bool finished = waitForExit(gui, log);
     QVERIFY2(finished, qPrintable(log));
     QVERIFY2(gui.exitCode() == RWTarget::RW_READ_TIMEOUT,
              qPrintable(QStringLiteral("exit %1\n").arg(gui.exitCode()) + log));

@@ -1,5 +1,6 @@
 #include "fod/fodcalwriter.h"
 #include "sim/boardsimulator.h"
+#include "tests/fod/fodmessagerecorder.h"
 
 #include <QSerialPort>
 #include <QtTest>
@@ -104,8 +105,9 @@ struct WriteRig {
         port.setPortName(QString::fromStdString(sim.slavePath()));
         if (!port.open(QIODevice::ReadWrite))
             return false;
-        result = writeFodParameters(
-            target, port, FOD_BOARD_TYPE_T(board), sampleResult(), [this](const QString &t) { texts << t; }, timing);
+        FodMessageRecorder recorder;
+        result = writeFodParameters(target, port, FOD_BOARD_TYPE_T(board), sampleResult(), recorder.messages(), timing);
+        texts = recorder.output;
         return true;
     }
 

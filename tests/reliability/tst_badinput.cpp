@@ -3,6 +3,7 @@
 #include "sim/boardsimulator.h"
 #include "sim/imagebuilder.h"
 #include "tests/flash/recordingreporter.h"
+#include "tests/fod/fodmessagerecorder.h"
 // Before the window helpers: it declares the worker's meta-types they register.
 #include "tests/worker/workerrig.h"
 
@@ -64,15 +65,19 @@ QStringList captureLines(std::initializer_list<const char *> lines)
     return list;
 }
 
-struct FodRecorder {
-    QStringList output;
-    FodMessages messages()
-    {
-        FodMessages m;
-        m.output = [this](const std::string &text) { output << QString::fromStdString(text); };
-        return m;
-    }
-};
+// Starts the simulated board and runs the flash procedure on the image with every section selected.
+bool flashAllSections(BoardSimulator &sim, const QString &path, RecordingReporter &reporter)
+{
+    if (!sim.start())
+        return false;
+    QSerialPort port(QString::fromStdString(sim.slavePath()));
+    if (!port.open(QIODevice::ReadWrite))
+        return false;
+    RWTarget target;
+    std::atomic_bool cancel{false};
+    flashImage(target, port, reporter, path, cancel, FlashSelection{true, true, true, false});
+    return true;
+}
 
 } // namespace
 
@@ -147,14 +152,8 @@ void TestBadInput::badImage_clearResultAndConsoleLine()
 
     // The flash procedure ends with a clear code and sends nothing to the board.
     BoardSimulator sim;
-    QVERIFY(sim.start());
-    QSerialPort port(QString::fromStdString(sim.slavePath()));
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    RWTarget target;
     RecordingReporter reporter;
-    std::atomic_bool cancel{false};
-    FlashSelection all{true, true, true, false};
-    flashImage(target, port, reporter, path, cancel, all);
+    QVERIFY(flashAllSections(sim, path, reporter));
     QCOMPARE(reporter.results, QList<RWTarget::RW_RESPONSE_T>{RWTarget::RW_FILE_OPEN_FAILED});
     QVERIFY(reporter.only(QStringLiteral("status")).contains(QStringLiteral("Bin file is truncated.")));
     QTest::qWait(50);
@@ -175,13 +174,8 @@ void TestBadInput::fullLengthFieldsWithoutZero_flashAndShowBounded()
     QVERIFY(writeFirmwareImage(path.toStdString(), spec));
 
     BoardSimulator sim;
-    QVERIFY(sim.start());
-    QSerialPort port(QString::fromStdString(sim.slavePath()));
-    QVERIFY(port.open(QIODevice::ReadWrite));
-    RWTarget target;
     RecordingReporter reporter;
-    std::atomic_bool cancel{false};
-    flashImage(target, port, reporter, path, cancel, FlashSelection{true, true, true, false});
+    QVERIFY(flashAllSections(sim, path, reporter));
     QCOMPARE(reporter.results, QList<RWTarget::RW_RESPONSE_T>{RWTarget::RW_SUCCESS});
     const BoardSnapshot board = sim.snapshot();
     QCOMPARE(toBytes(board.calibration).left(int(spec.calibrationSize)), toBytes(imageCalibrationBytes(spec)));
@@ -238,7 +232,7 @@ void TestBadInput::badCapture_clearMessageOrFit()
     QFETCH(bool, fits);
     QFETCH(QString, lastOutput);
 
-    FodRecorder recorder;
+    FodMessageRecorder recorder;
     FodDataTable table;
     FodGainResult result{};
     QCOMPARE(parseFodData(lines, board, table, result, recorder.messages()), fits);
@@ -265,7 +259,7 @@ void TestBadInput::binaryGarbageCapture_neverMoreRowsThanLinesAndClearOutcome()
         QVERIFY(!line.isEmpty() && !line.contains(QLatin1Char('\r')) && !line.contains(QLatin1Char('\n')));
 
     for (int board : {int(FOD_BOARD_AUTOMOTIVE), int(FOD_BOARD_XMC)}) {
-        FodRecorder recorder;
+        FodMessageRecorder recorder;
         FodDataTable table;
         FodGainResult result{};
         const bool fitted = parseFodData(lines, board, table, result, recorder.messages());
@@ -296,7 +290,7 @@ void TestBadInput::hundredMegabytesOfText_onlyItsDataLinesAreRows()
     const QStringList lines = splitCaptureLines(capture);
     capture.clear();
     QCOMPARE(lines.size(), (kBytes + status.size() - 1) / status.size() + 3);
-    FodRecorder recorder;
+    FodMessageRecorder recorder;
     FodDataTable table;
     FodGainResult result{};
     QVERIFY(parseFodData(lines, FOD_BOARD_AUTOMOTIVE, table, result, recorder.messages()));

@@ -1,5 +1,6 @@
 #include "fod/fodcalwriter.h"
 #include "sim/boardsimulator.h"
+#include "tests/fod/fodmessagerecorder.h"
 
 #include <QElapsedTimer>
 #include <QLoggingCategory>
@@ -190,13 +191,13 @@ struct WriteRig {
 
     bool write(QStringList &texts, qint64 &elapsedMs)
     {
-        texts.clear();
+        FodMessageRecorder recorder;
         QElapsedTimer clock;
         clock.start();
-        const bool written = writeFodParameters(
-            target, port, FOD_BOARD_AUTOMOTIVE, sampleResult(), [&texts](const QString &t) { texts << t; },
-            quickTiming());
+        const bool written =
+            writeFodParameters(target, port, FOD_BOARD_AUTOMOTIVE, sampleResult(), recorder.messages(), quickTiming());
         elapsedMs = clock.elapsed();
+        texts = recorder.output;
         return written;
     }
 

@@ -57,10 +57,19 @@ bool holdsApplication(const BoardSimulator &sim, const ImageSpec &spec)
     return head(sim.snapshot().application, spec.applicationSize) == head(expected, expected.size());
 }
 
-SimConfig linked(const QString &link)
+// A board that answers at the pace of the 115200-baud line, so that a flash takes long enough.
+FaultConfig pacedLine()
+{
+    FaultConfig faults;
+    faults.pace115200 = true;
+    return faults;
+}
+
+SimConfig linked(const QString &link, const FaultConfig &faults = FaultConfig())
 {
     SimConfig config;
     config.linkPath = link.toStdString();
+    config.faults = faults;
     return config;
 }
 
@@ -102,6 +111,8 @@ private:
     // Closes the port as the user would before the window goes, so that the worker is idle then.
     bool disconnect(MainWindow &window);
     QString imagePath(const char *name, const ImageSpec &spec);
+    // Starts a flash of the big image and returns once its progress shows.
+    bool flashUnderWay(MainWindow &window, const char *imageName);
 
     QTemporaryDir dir;
 };
@@ -143,6 +154,14 @@ bool TestWindowThreads::disconnect(MainWindow &window)
     return countOf(window, closed) > before;
 }
 
+bool TestWindowThreads::flashUnderWay(MainWindow &window, const char *imageName)
+{
+    window.setFirmwareFilePath(imagePath(imageName, bigImage()));
+    window.loadFirmwareFile();
+    button(window, "fwFlashFirmwareButton")->click();
+    return QTest::qWaitFor([&window] { return widget<QProgressBar>(window, "fwProgressBar")->value() > 0; }, kStepMs);
+}
+
 void TestWindowThreads::detectionAndFlash_crossTheThreads()
 {
     const QString link = dir.filePath(QStringLiteral("port-flash"));
@@ -167,18 +186,12 @@ void TestWindowThreads::detectionAndFlash_crossTheThreads()
 void TestWindowThreads::cancelFromTheGuiThread_stopsTheFlashAndTheNextOneSucceeds()
 {
     const QString link = dir.filePath(QStringLiteral("port-cancel"));
-    BoardSimulator sim(linked(link));
-    FaultConfig paced;
-    paced.pace115200 = true;
-    sim.setFaults(paced);
+    BoardSimulator sim(linked(link, pacedLine()));
     QVERIFY(sim.start());
     auto window = windowOn(link);
     QVERIFY(connectAndDetect(*window));
 
-    window->setFirmwareFilePath(imagePath("big.bin", bigImage()));
-    window->loadFirmwareFile();
-    button(*window, "fwFlashFirmwareButton")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(widget<QProgressBar>(*window, "fwProgressBar")->value() > 0, kStepMs);
+    QVERIFY(flashUnderWay(*window, "big.bin"));
     button(*window, "fwFlashFirmwareButton")->click();
     QTRY_COMPARE_WITH_TIMEOUT(countOf(*window, kCancelled), 1, kStepMs);
     QCOMPARE(countOf(*window, kFlashed), 0);
@@ -198,18 +211,12 @@ void TestWindowThreads::cancelFromTheGuiThread_stopsTheFlashAndTheNextOneSucceed
 void TestWindowThreads::portLostDuringAFlash_windowClosesThePortAndReconnects()
 {
     const QString link = dir.filePath(QStringLiteral("port-lost"));
-    BoardSimulator sim(linked(link));
-    FaultConfig paced;
-    paced.pace115200 = true;
-    sim.setFaults(paced);
+    BoardSimulator sim(linked(link, pacedLine()));
     QVERIFY(sim.start());
     auto window = windowOn(link);
     QVERIFY(connectAndDetect(*window));
 
-    window->setFirmwareFilePath(imagePath("lost.bin", bigImage()));
-    window->loadFirmwareFile();
-    button(*window, "fwFlashFirmwareButton")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(widget<QProgressBar>(*window, "fwProgressBar")->value() > 0, kStepMs);
+    QVERIFY(flashUnderWay(*window, "lost.bin"));
     sim.stop(); // the adapter is pulled
 
     // The flash ends with its failing step's code, then the window is back in its closed state.
@@ -257,10 +264,7 @@ void TestWindowThreads::destroyingTheWindow_atAnyMoment_endsTheWorker()
 {
     QFETCH(Moment, moment);
     const QString link = dir.filePath(QStringLiteral("port-destroy"));
-    BoardSimulator sim(linked(link));
-    FaultConfig paced;
-    paced.pace115200 = true;
-    sim.setFaults(paced);
+    BoardSimulator sim(linked(link, pacedLine()));
     QVERIFY(sim.start());
 
     MessageLog log;

@@ -1,0 +1,264 @@
+#include "ui/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "flash/firmwareimage.h"
+#include "target/boardinfo.h"
+#include "ui/windowtexts.h"
+
+#include <QCoreApplication>
+#include <QDebug>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHeaderView>
+#include <QTime>
+
+#include <cstdio>
+
+// The Firmware Update tab: the image, the board's and the image's identity rows, the flash and
+// the console.
+
+namespace {
+
+const QString kFlashFirmwareText = QStringLiteral("Flash Firmware");
+const QString kCancelText = QStringLiteral("Cancel");
+const QString kConsolePlaceholder = QStringLiteral("Console...");
+
+enum InfoRow {
+    ROW_BL_VERSION = 1,
+    ROW_BL_PART_NUMBER = 2,
+    ROW_APP_FW_VERSION = 3,
+    ROW_APP_HW_ID = 4,
+    ROW_BOARD_SETTINGS_VERSION = 5,
+    ROW_BOARD_CAL_VERSION = 6,
+    ROW_BOARD_SERIAL = 7,
+    ROW_IMAGE_FW_VERSION = 9,
+    ROW_IMAGE_PART_NUMBER = 10,
+    ROW_IMAGE_HW_ID = 11,
+    ROW_IMAGE_DESCRIPTION = 12,
+    ROW_IMAGE_SETTINGS_VERSION = 13,
+    ROW_IMAGE_CAL_VERSION = 14,
+};
+
+// Sets a section check box the way a click would, so the worker's flag follows.
+void setCheckBoxAndNotify(QCheckBox *box, bool checked)
+{
+    box->setChecked(checked);
+    emit box->clicked(checked);
+}
+
+} // namespace
+
+void MainWindow::prepareFirmwareTab()
+{
+    ui->splitter->setSizes({175, 300});
+    ui->fwConsoleBrowser->setPlaceholderText(kConsolePlaceholder);
+    ui->fwImagePath->setPlaceholderText(QStringLiteral("Path to file..."));
+
+    QHeaderView *header = ui->fwInfoTable->horizontalHeader();
+    header->setStretchLastSection(true);
+    header->setSectionResizeMode(QHeaderView::Stretch);
+    for (int row = 0; row < ui->fwInfoTable->rowCount(); ++row) {
+        auto *item = new QTableWidgetItem();
+        item->setFlags(Qt::ItemIsEnabled);
+        ui->fwInfoTable->setItem(row, 0, item);
+    }
+}
+
+void MainWindow::updateFirmwareTabControls()
+{
+    ui->fwFlashFirmwareButton->setText(flashing ? kCancelText : kFlashFirmwareText);
+    ui->fwFlashFirmwareButton->setEnabled(!cancellingFlash);
+    ui->fwTabCBFlashApp->setEnabled(sectionBoxes.app);
+    ui->fwTabCBFlashSettings->setEnabled(sectionBoxes.settings);
+    ui->fwTabCBFlashCal->setEnabled(sectionBoxes.calibration);
+    ui->fwTabCBIgnoreHWID->setEnabled(sectionBoxes.ignoreHardwareId);
+}
+
+void MainWindow::setFirmwareFilePath(const QString &path)
+{
+    firmwareFilePath = path;
+}
+
+void MainWindow::appendConsoleMessage(const QString &msg)
+{
+    const QString line = WindowTexts::consoleLine(QTime::currentTime(), msg);
+    ui->fwConsoleBrowser->append(line);
+    // A station running the command-line flash has no one watching the window: its log is stdout.
+    if (commandLineMode) {
+        std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+        std::fflush(stdout);
+    }
+}
+
+void MainWindow::transferStatus(QString msg)
+{
+    appendConsoleMessage(msg);
+}
+
+void MainWindow::setInfoRow(int row, const QString &text)
+{
+    if (QTableWidgetItem *item = ui->fwInfoTable->item(row, 0))
+        item->setText(text);
+}
+
+void MainWindow::on_fwLoadFirmwareButton_clicked()
+{
+    firmwareFilePath =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Select .bin File:"), lastDirectory, QStringLiteral("*.bin"));
+    lastDirectory = QFileInfo(firmwareFilePath).path();
+    loadFirmwareFile();
+}
+
+void MainWindow::loadFirmwareFile()
+{
+    QFile file(firmwareFilePath);
+    if (firmwareFilePath.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return;
+    const FirmwareImage image(file.readAll());
+    file.close();
+
+    if (!image.hasMagic()) {
+        setCheckBoxAndNotify(ui->fwTabCBFlashApp, false);
+        sectionBoxes.app = false;
+        sectionBoxes.ignoreHardwareId = false;
+        updateFirmwareTabControls();
+        appendConsoleMessage(QStringLiteral("Incorrect file type!"));
+        return;
+    }
+
+    // A file that ends inside its header or its sections offers nothing to flash.
+    if (!image.hasCompleteSections()) {
+        setCheckBoxAndNotify(ui->fwTabCBFlashApp, false);
+        setCheckBoxAndNotify(ui->fwTabCBFlashSettings, false);
+        setCheckBoxAndNotify(ui->fwTabCBFlashCal, false);
+        sectionBoxes = SectionBoxes();
+        updateFirmwareTabControls();
+        appendConsoleMessage(QStringLiteral("Firmware file is truncated!"));
+        return;
+    }
+
+    const QString version = FirmwareImage::versionText(image.version());
+    appendConsoleMessage(QStringLiteral("FW Version: ") + version);
+
+    ui->fwImagePath->setText(firmwareFilePath);
+
+    sectionBoxes.app = true;
+    sectionBoxes.ignoreHardwareId = true;
+    setCheckBoxAndNotify(ui->fwTabCBFlashApp, true);
+
+    setInfoRow(ROW_IMAGE_FW_VERSION, version);
+    setInfoRow(ROW_IMAGE_PART_NUMBER, QString::number(image.partNumber()));
+    setInfoRow(ROW_IMAGE_HW_ID, QString::number(image.hardwareId()));
+    setInfoRow(ROW_IMAGE_DESCRIPTION, image.description());
+
+    // An empty section is taken off; one without its magic leaves its box and row as they were.
+    const auto offerSection = [this](QCheckBox *box, bool &offered, quint32 size, bool valid, int row,
+                                     const QString &versionText) {
+        if (size == 0) {
+            emit box->clicked(false);
+            box->setChecked(false);
+            offered = false;
+        } else if (valid) {
+            offered = true;
+            setCheckBoxAndNotify(box, true);
+            setInfoRow(row, versionText);
+        }
+    };
+    offerSection(ui->fwTabCBFlashSettings, sectionBoxes.settings, image.settingsSize(), image.settingsSectionValid(),
+                 ROW_IMAGE_SETTINGS_VERSION,
+                 WindowTexts::recordVersionText(image.settingsVersionMajor(), image.settingsVersionMinor()));
+    offerSection(ui->fwTabCBFlashCal, sectionBoxes.calibration, image.calibrationSize(),
+                 image.calibrationSectionValid(), ROW_IMAGE_CAL_VERSION,
+                 WindowTexts::recordVersionText(image.calibrationVersionMajor(), image.calibrationVersionMinor()));
+    updateFirmwareTabControls();
+}
+
+void MainWindow::updateBlAppInfo(RWTarget::APP_BL_REG_RO_T data)
+{
+    const BoardInfo board(data);
+    setInfoRow(ROW_BL_VERSION, FirmwareImage::versionText(board.bootloaderVersion()));
+    setInfoRow(ROW_BL_PART_NUMBER, QString::number(board.bootloaderPartNumber()));
+    setInfoRow(ROW_APP_FW_VERSION, FirmwareImage::versionText(board.appFirmwareVersion()));
+    setInfoRow(ROW_APP_HW_ID, QString::number(board.hardwareId()));
+
+    if (board.hasSettingsRecord())
+        setInfoRow(ROW_BOARD_SETTINGS_VERSION,
+                   WindowTexts::recordVersionText(board.settingsVersion().major, board.settingsVersion().minor));
+
+    if (board.hasCalibrationRecord()) {
+        setInfoRow(ROW_BOARD_CAL_VERSION,
+                   WindowTexts::recordVersionText(board.calibrationVersion().major, board.calibrationVersion().minor));
+        setInfoRow(ROW_BOARD_SERIAL, board.serialNumber());
+    }
+
+    if (commandLineMode && boardConnected) {
+        loadFirmwareFile();
+        on_fwFlashFirmwareButton_clicked();
+    }
+}
+
+void MainWindow::on_fwFlashFirmwareButton_clicked()
+{
+    const QString text = ui->fwFlashFirmwareButton->text();
+    if (text == kFlashFirmwareText) {
+        if (!comPortOpen) {
+            appendConsoleMessage(QStringLiteral("Connect COM port!"));
+            return;
+        }
+        if (firmwareFilePath.isEmpty()) {
+            appendConsoleMessage(QStringLiteral("Specify .bin file!"));
+            return;
+        }
+        if (!boardConnected) {
+            appendConsoleMessage(QStringLiteral("No board is connected!"));
+            return;
+        }
+        flashing = true;
+        updateControls();
+        emit flashDeviceRequest(firmwareFilePath);
+    } else if (text == kCancelText) {
+        cancellingFlash = true;
+        updateControls();
+        emit cancelFlashDeviceRequest();
+    }
+}
+
+void MainWindow::updateProgressBarRequest(int progress)
+{
+    if (progress < 0 || progress > 100)
+        return;
+    ui->fwProgressBar->setTextVisible(true);
+    ui->fwProgressBar->setValue(progress);
+}
+
+void MainWindow::updateBytesTransferredRequest(int progress)
+{
+    appendConsoleMessage(WindowTexts::bytesFlashedText(progress));
+}
+
+void MainWindow::rw_response(RWTarget::RW_RESPONSE_T response)
+{
+    appendConsoleMessage(WindowTexts::responseText(response));
+
+    flashing = false;
+    cancellingFlash = false;
+    updateControls();
+
+    if (commandLineMode) {
+        commandLineMode = false;
+        // The port is closed ahead of any further poll, which would otherwise send the board that
+        // has just been started on its new firmware back into its bootloader.
+        emit disconnectCOMPortRequest();
+        qDebug() << "Exiting with response" << static_cast<int>(response);
+        QCoreApplication::exit(static_cast<int>(response));
+    }
+}
+
+void MainWindow::on_fwClearConsoleButton_clicked()
+{
+    ui->fwConsoleBrowser->clear();
+    ui->fwConsoleBrowser->setPlaceholderText(kConsolePlaceholder);
+    ui->fwProgressBar->setTextVisible(false);
+    ui->fwProgressBar->setValue(0);
+}

@@ -1,0 +1,103 @@
+#include "ui/mainwindow.h"
+#include "ui_mainwindow.h"
+
+#include "fod/fodparser.h"
+#include "ui/textpanes.h"
+
+#include <QDebug>
+#include <QRegularExpression>
+
+// The FOD tab: capture of the board's measurement lines, the gain buttons and the calculation.
+
+namespace {
+
+const QString kStartCaptureText = QStringLiteral("Start Capture");
+const QString kStopCaptureText = QStringLiteral("Stop Capture");
+
+} // namespace
+
+void MainWindow::prepareFodTab()
+{
+    const QStringList sampleFields =
+        QString::fromLatin1(FOD_SAMPLE_LINE).split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+    qDebug() << sampleFields;
+    ui->fodAutomotiveSelected->setChecked(true);
+    ui->fodSerialLineEdit->hide();
+    TextPanes::prepare(ui->fodCapture);
+}
+
+void MainWindow::updateFodTabControls()
+{
+    const bool ready = comPortOpen && !capturing && !calculating;
+    ui->fodControlButton->setText(capturing ? kStopCaptureText : kStartCaptureText);
+    ui->fodControlButton->setEnabled(comPortOpen && !calculating);
+    ui->fodClearBuffer->setEnabled(!capturing && !calculating);
+    ui->fodCalculateGains->setEnabled(ready);
+    ui->fodAutomotiveSelected->setEnabled(ready);
+    ui->fodXMCSelected->setEnabled(ready);
+    // The gain switch is an XMC board's; the board type cannot change during a capture.
+    const bool gains = capturing && ui->fodXMCSelected->isChecked();
+    ui->fodButtonGain2->setEnabled(gains);
+    ui->fodButtonGain3->setEnabled(gains);
+    ui->fodButtonGain4->setEnabled(gains);
+}
+
+void MainWindow::on_fodControlButton_clicked()
+{
+    const QString text = ui->fodControlButton->text();
+    if (text != kStartCaptureText && text != kStopCaptureText)
+        return;
+    capturing = text == kStartCaptureText;
+    updateControls();
+    emit fodCaptureControl(capturing);
+}
+
+void MainWindow::on_fodClearBuffer_clicked()
+{
+    ui->fodCapture->clear();
+    emit fodClearCapture();
+}
+
+void MainWindow::on_fodCalculateGains_clicked()
+{
+    calculating = true;
+    updateControls();
+    if (ui->fodAutomotiveSelected->isChecked())
+        emit fodCalculateGains(FOD_BOARD_AUTOMOTIVE);
+    else if (ui->fodXMCSelected->isChecked())
+        emit fodCalculateGains(FOD_BOARD_XMC);
+}
+
+void MainWindow::gainCalculationStatus(bool)
+{
+    calculating = false;
+    updateControls();
+}
+
+void MainWindow::fodOutputMessage(QString msg)
+{
+    TextPanes::append(ui->fodCapture, msg);
+}
+
+void MainWindow::on_fodXMCSelected_clicked()
+{
+}
+
+void MainWindow::on_fodAutomotiveSelected_clicked()
+{
+}
+
+void MainWindow::on_fodButtonGain2_clicked()
+{
+    emit fodGainChanged(2);
+}
+
+void MainWindow::on_fodButtonGain3_clicked()
+{
+    emit fodGainChanged(3);
+}
+
+void MainWindow::on_fodButtonGain4_clicked()
+{
+    emit fodGainChanged(4);
+}

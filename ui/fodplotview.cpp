@@ -52,8 +52,9 @@ QString valuesTitle(const FodSetReport &set)
     const QString rows = QStringLiteral("%1: %2 rows").arg(setName(set)).arg(set.rowsUsed());
     if (!set.fitted)
         return rows + QStringLiteral(", not fitted");
-    const QString outliers = set.outlierLimit > 0.0 ? QStringLiteral("%1 outliers").arg(set.outlierCount)
-                                                    : QStringLiteral("outliers not judged");
+    const QString outliers = set.outlierLimit <= 0.0 ? QStringLiteral("outliers not judged")
+                             : set.outlierCount == 1 ? QStringLiteral("1 outlier")
+                                                     : QStringLiteral("%1 outliers").arg(set.outlierCount);
     return QStringLiteral("%1, RMS %2, %3").arg(rows).arg(set.rmsResidual, 0, 'f', 3).arg(outliers);
 }
 

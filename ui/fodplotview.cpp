@@ -17,6 +17,7 @@
 #include <qwt_plot_renderer.h>
 #include <qwt_symbol.h>
 #include <qwt_text.h>
+#include <qwt_text_label.h>
 
 #include <algorithm>
 
@@ -29,6 +30,10 @@ const QColor kGridColour(225, 225, 225);
 constexpr int kPointPx = 5;
 constexpr int kModelPx = 7;
 constexpr int kRingPx = 13;
+constexpr int kMaxMajorTicks = 5;
+// Small enough that three columns share a laptop screen's width; Qwt's own minimum is far larger.
+constexpr int kPlotMinWidthPx = 160;
+constexpr int kPlotMinHeightPx = 150;
 
 // The values plot takes this share of a column's height, the residuals the rest.
 constexpr int kValuesStretch = 3;
@@ -55,19 +60,25 @@ QString valuesTitle(const FodSetReport &set)
     const QString outliers = set.outlierLimit <= 0.0 ? QStringLiteral("outliers not judged")
                              : set.outlierCount == 1 ? QStringLiteral("1 outlier")
                                                      : QStringLiteral("%1 outliers").arg(set.outlierCount);
-    return QStringLiteral("%1, RMS %2, %3").arg(rows).arg(set.rmsResidual, 0, 'f', 3).arg(outliers);
+    // Two lines: a column of a three-set window is too narrow for one.
+    return QStringLiteral("%1\nRMS %2, %3").arg(rows).arg(set.rmsResidual, 0, 'f', 3).arg(outliers);
 }
 
 QwtPlot *newPlot(QWidget *parent, const QString &title, const QString &yTitle)
 {
     auto *plot = new QwtPlot(parent);
-    QwtText text(title);
+    plot->setMinimumSize(kPlotMinWidthPx, kPlotMinHeightPx);
+    // Qwt's large title and bold axis titles would leave the points little room.
     QFont font = plot->font();
+    QwtText axisText(QStringLiteral("field 2"));
+    axisText.setFont(font);
+    plot->setAxisTitle(QwtPlot::xBottom, axisText);
+    axisText.setText(yTitle);
+    plot->setAxisTitle(QwtPlot::yLeft, axisText);
     font.setBold(true);
-    text.setFont(font);
-    plot->setTitle(text);
-    plot->setAxisTitle(QwtPlot::xBottom, QStringLiteral("field 2"));
-    plot->setAxisTitle(QwtPlot::yLeft, yTitle);
+    plot->titleLabel()->setFont(font);
+    plot->setTitle(title);
+    plot->setAxisMaxMajor(QwtPlot::yLeft, kMaxMajorTicks);
     plot->setCanvasBackground(Qt::white);
     auto *gridLines = new QwtPlotGrid;
     gridLines->setMajorPen(kGridColour, 0, Qt::SolidLine);
@@ -156,7 +167,7 @@ FodPlotView::Column FodPlotView::addColumn(const FodSetReport &set, int index)
               outlierValues);
     column.values->insertLegend(new QwtLegend, QwtPlot::BottomLegend);
 
-    column.residuals = newPlot(this, QStringLiteral("Residuals"), QStringLiteral("reference − model"));
+    column.residuals = newPlot(this, QStringLiteral("Residuals: reference − model"), QStringLiteral("residual"));
     if (set.fitted) {
         addHorizontalLine(column.residuals, 0.0, QPen(Qt::gray, 1.0));
         if (set.outlierLimit > 0.0) {

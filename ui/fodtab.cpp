@@ -17,6 +17,8 @@ namespace {
 
 const QString kStartCaptureText = QStringLiteral("Start Capture");
 const QString kStopCaptureText = QStringLiteral("Stop Capture");
+constexpr int kPaneShare = 1;
+constexpr int kPlotShare = 2;
 const QString kCaptureFileFilter = QStringLiteral("Captures (*.txt *.log);;All files (*)");
 
 } // namespace
@@ -29,6 +31,8 @@ void MainWindow::prepareFodTab()
     ui->fodAutomotiveSelected->setChecked(true);
     ui->fodSerialLineEdit->hide();
     TextPanes::prepare(ui->fodCapture);
+    // The plot needs more height than the pane, which scrolls; the sizes scale to the splitter's.
+    ui->fodSplitter->setSizes({kPaneShare, kPlotShare});
 }
 
 void MainWindow::updateFodTabControls()

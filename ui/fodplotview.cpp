@@ -125,7 +125,6 @@ FodPlotView::FodPlotView(QWidget *parent) : QWidget(parent)
 void FodPlotView::showReport(const FodFitReport &report)
 {
     clearColumns();
-    shown = report;
     emptyLabel->setVisible(report.sets.empty());
     for (std::size_t k = 0; k < report.sets.size(); ++k)
         columns.push_back(addColumn(report.sets[k], static_cast<int>(k)));

@@ -25,7 +25,6 @@ public:
     explicit FodPlotView(QWidget *parent = nullptr);
 
     void showReport(const FodFitReport &report);
-    const FodFitReport &report() const { return shown; }
 
     // Every plot as on screen, laid out in `rect`; the empty text when there is none.
     void render(QPainter &painter, const QRectF &rect) const;
@@ -47,5 +46,4 @@ private:
     QGridLayout *grid = nullptr;
     QLabel *emptyLabel = nullptr;
     std::vector<Column> columns;
-    FodFitReport shown;
 };

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdarg>
 #include <cstdio>
+#include <numeric>
 #include <string>
 #include <vector>
 
@@ -37,19 +38,31 @@ void reportNoFit(const FodMessages &messages)
     messages.out(std::string(kNoFitText) + "\r\n");
 }
 
+std::vector<int> allRows(int count)
+{
+    std::vector<int> rows(static_cast<std::size_t>(count));
+    std::iota(rows.begin(), rows.end(), 0);
+    return rows;
+}
+
 } // namespace
 
 bool calculateAutomotiveGains(const FodDataTable &table, FodGainResult &result, const FodMessages &messages,
-                              const FodSearchOptions &options)
+                              const FodSearchOptions &options, FodFitReport &report)
 {
+    report = FodFitReport{};
+    report.board = FOD_BOARD_AUTOMOTIVE;
+    const std::vector<int> tableRows = allRows(table.count());
     messages.log(format("Fod Data length is %d", table.count()));
     const FodGrids grids = automotiveFodGrids();
     const FodSearchResult found = fodSearch(table.rows, grids, options);
     if (!found.found) {
+        report.sets.push_back(fodUnfittedSet(0, table.rows, tableRows));
         reportNoFit(messages);
         return false;
     }
     const FodParameterSet set = fodParametersAt(grids, found.index);
+    report.sets.push_back(fodFittedSet(0, table.rows, tableRows, set, set, found.cost));
     messages.log(format("gv:          %f", set.gv));
     messages.log(format("gi:          %f", set.gi));
     messages.log(format("fod_offset:  %f", set.fod_offset));
@@ -64,16 +77,24 @@ bool calculateAutomotiveGains(const FodDataTable &table, FodGainResult &result, 
 }
 
 bool calculateXmcGains(const FodDataTable &table, FodGainResult &result, const FodMessages &messages,
-                       const FodSearchOptions &options)
+                       const FodSearchOptions &options, FodFitReport &report)
 {
+    report = FodFitReport{};
+    report.board = FOD_BOARD_XMC;
     std::array<std::vector<FodRow>, 3> groups;
+    std::array<std::vector<int>, 3> groupRows;
     for (std::size_t k = 0; k < kXmcGains.size(); ++k) {
         const float gain = static_cast<float>(kXmcGains[k]);
-        for (const FodRow &row : table.rows) {
-            if (row[fodmodel::kFieldGain] == gain)
-                groups[k].push_back(row);
+        for (std::size_t i = 0; i < table.rows.size(); ++i) {
+            if (table.rows[i][fodmodel::kFieldGain] == gain) {
+                groups[k].push_back(table.rows[i]);
+                groupRows[k].push_back(static_cast<int>(i));
+            }
         }
     }
+    // Every set starts unfitted, so a failure still shows the rows each gain had.
+    for (std::size_t k = 0; k < groups.size(); ++k)
+        report.sets.push_back(fodUnfittedSet(kXmcGains[k], groups[k], groupRows[k]));
     messages.log(format("Total size of fod Data is %d",
                         static_cast<int>(groups[0].size() + groups[1].size() + groups[2].size())));
     for (const std::vector<FodRow> &group : groups) {
@@ -106,12 +127,27 @@ bool calculateXmcGains(const FodDataTable &table, FodGainResult &result, const F
         stored.fod_offset = set.fod_offset;
         stored.factor1 = set.factor1;
         stored.factor2 = set.factor2;
+        report.sets[k] = fodFittedSet(kXmcGains[k], groups[k], groupRows[k], set, stored, found.cost);
         messages.out(format("gain: %5d   gi: %6.3f   fod_offset: %6.3f   delta_esr: %6.3f   factor1: %6.3f   "
                             "factor2: %6.3f\r\n",
                             kXmcGains[k], set.gi, set.fod_offset, set.delta_esr, set.factor1, set.factor2));
     }
     result = fitted;
     return true;
+}
+
+bool calculateAutomotiveGains(const FodDataTable &table, FodGainResult &result, const FodMessages &messages,
+                              const FodSearchOptions &options)
+{
+    FodFitReport report;
+    return calculateAutomotiveGains(table, result, messages, options, report);
+}
+
+bool calculateXmcGains(const FodDataTable &table, FodGainResult &result, const FodMessages &messages,
+                       const FodSearchOptions &options)
+{
+    FodFitReport report;
+    return calculateXmcGains(table, result, messages, options, report);
 }
 
 bool calculateAutomotiveGains(const FodDataTable &table, FodGainResult &result, const FodMessages &messages)

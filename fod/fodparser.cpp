@@ -49,8 +49,11 @@ bool parseFodData(const QStringList &lines, int board, FodDataTable &table, FodG
 }
 
 bool parseFodData(const QStringList &lines, int board, FodDataTable &table, FodGainResult &result,
-                  const FodMessages &messages, const FodSearchOptions &options)
+                  const FodMessages &messages, const FodSearchOptions &options, FodFitReport *report)
 {
+    FodFitReport unused;
+    FodFitReport &fit = report ? *report : unused;
+    fit = FodFitReport{};
     messages.log("List length is " + std::to_string(lines.size()));
     if (fillFodDataTable(lines, table) < kMinimumRows) {
         messages.out(kNoParsableText);
@@ -58,9 +61,9 @@ bool parseFodData(const QStringList &lines, int board, FodDataTable &table, FodG
         return false;
     }
     if (board == FOD_BOARD_AUTOMOTIVE)
-        return calculateAutomotiveGains(table, result, messages, options);
+        return calculateAutomotiveGains(table, result, messages, options, fit);
     if (board == FOD_BOARD_XMC)
-        return calculateXmcGains(table, result, messages, options);
+        return calculateXmcGains(table, result, messages, options, fit);
     messages.out(kUnsupportedBoardText);
     return false;
 }

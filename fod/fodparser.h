@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+struct FodFitReport;
 struct FodSearchOptions;
 
 // The FOD data line the board prints, used for the start-up self-check of the line split.
@@ -24,6 +25,7 @@ int fillFodDataTable(const QStringList &lines, FodDataTable &table);
 bool parseFodData(const QStringList &lines, int board, FodDataTable &table, FodGainResult &result,
                   const FodMessages &messages);
 
-// The same with an explicit choice of search, for the command-line tool and the benchmarks.
+// The same with an explicit choice of search, for the command-line tool and the benchmarks. With
+// `report`, it describes the fit there: no sets when no fit was attempted.
 bool parseFodData(const QStringList &lines, int board, FodDataTable &table, FodGainResult &result,
-                  const FodMessages &messages, const FodSearchOptions &options);
+                  const FodMessages &messages, const FodSearchOptions &options, FodFitReport *report = nullptr);

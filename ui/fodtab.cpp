@@ -2,17 +2,24 @@
 #include "ui_mainwindow.h"
 
 #include "fod/fodparser.h"
+#include "ui/fodplotview.h"
 #include "ui/textpanes.h"
 
 #include <QDebug>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QRegularExpression>
 
-// The FOD tab: capture of the board's measurement lines, the gain buttons and the calculation.
+// The FOD tab: capture of the board's measurement lines, capture files, the gain buttons, the
+// calculation and the plot of its fit.
 
 namespace {
 
 const QString kStartCaptureText = QStringLiteral("Start Capture");
 const QString kStopCaptureText = QStringLiteral("Stop Capture");
+constexpr int kPaneShare = 1;
+constexpr int kPlotShare = 2;
+const QString kCaptureFileFilter = QStringLiteral("Captures (*.txt *.log);;All files (*)");
 
 } // namespace
 
@@ -24,14 +31,19 @@ void MainWindow::prepareFodTab()
     ui->fodAutomotiveSelected->setChecked(true);
     ui->fodSerialLineEdit->hide();
     TextPanes::prepare(ui->fodCapture);
+    // The plot needs more height than the pane, which scrolls; the sizes scale to the splitter's.
+    ui->fodSplitter->setSizes({kPaneShare, kPlotShare});
 }
 
 void MainWindow::updateFodTabControls()
 {
-    const bool ready = comPortOpen && !capturing && !calculating;
+    const bool idle = !capturing && !calculating;
+    const bool ready = (comPortOpen || captureLoaded) && idle;
     ui->fodControlButton->setText(capturing ? kStopCaptureText : kStartCaptureText);
     ui->fodControlButton->setEnabled(comPortOpen && !calculating);
-    ui->fodClearBuffer->setEnabled(!capturing && !calculating);
+    ui->fodClearBuffer->setEnabled(idle);
+    ui->fodSaveCapture->setEnabled(idle);
+    ui->fodLoadCapture->setEnabled(idle);
     ui->fodCalculateGains->setEnabled(ready);
     ui->fodAutomotiveSelected->setEnabled(ready);
     ui->fodXMCSelected->setEnabled(ready);
@@ -48,6 +60,8 @@ void MainWindow::on_fodControlButton_clicked()
     if (text != kStartCaptureText && text != kStopCaptureText)
         return;
     capturing = text == kStartCaptureText;
+    if (capturing)
+        captureLoaded = false;
     updateControls();
     emit fodCaptureControl(capturing);
 }
@@ -55,7 +69,36 @@ void MainWindow::on_fodControlButton_clicked()
 void MainWindow::on_fodClearBuffer_clicked()
 {
     ui->fodCapture->clear();
+    captureLoaded = false;
+    updateControls();
     emit fodClearCapture();
+}
+
+void MainWindow::on_fodSaveCapture_clicked()
+{
+    const QString path =
+        QFileDialog::getSaveFileName(this, QStringLiteral("Save Capture"), lastDirectory, kCaptureFileFilter);
+    if (path.isEmpty())
+        return;
+    lastDirectory = QFileInfo(path).absolutePath();
+    emit fodSaveCapture(path);
+}
+
+void MainWindow::on_fodLoadCapture_clicked()
+{
+    const QString path =
+        QFileDialog::getOpenFileName(this, QStringLiteral("Load Capture"), lastDirectory, kCaptureFileFilter);
+    if (path.isEmpty())
+        return;
+    lastDirectory = QFileInfo(path).absolutePath();
+    loadFodCapture(path);
+}
+
+void MainWindow::loadFodCapture(const QString &path)
+{
+    captureLoaded = true;
+    updateControls();
+    emit fodLoadCapture(path);
 }
 
 void MainWindow::on_fodCalculateGains_clicked()
@@ -72,6 +115,11 @@ void MainWindow::gainCalculationStatus(bool)
 {
     calculating = false;
     updateControls();
+}
+
+void MainWindow::fodFitReport(FodFitReport report)
+{
+    ui->fodPlot->showReport(report);
 }
 
 void MainWindow::fodOutputMessage(QString msg)

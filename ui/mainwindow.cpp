@@ -151,6 +151,9 @@ void MainWindow::connectWorker()
     connect(this, &MainWindow::fodCalculateGains, worker, &SerialWorker::fodCalculateGains);
     connect(worker, &SerialWorker::gainCalculationStatus, this, &MainWindow::gainCalculationStatus);
     connect(this, &MainWindow::fodGainChanged, worker, &SerialWorker::fodGainChanged);
+    connect(this, &MainWindow::fodSaveCapture, worker, &SerialWorker::fodSaveCapture);
+    connect(this, &MainWindow::fodLoadCapture, worker, &SerialWorker::fodLoadCapture);
+    connect(worker, &SerialWorker::fodFitReport, this, &MainWindow::fodFitReport);
 }
 
 void MainWindow::updateControls()

@@ -55,6 +55,9 @@ public:
     // Reads the header of the selected image, shows it and sets the section check boxes.
     void loadFirmwareFile();
 
+    // Has the worker take the capture from a file in place of the captured text.
+    void loadFodCapture(const QString &path);
+
 signals:
     void connectCOMPortRequest(QString port);
     void disconnectCOMPortRequest();
@@ -65,6 +68,8 @@ signals:
     void fodClearCapture();
     void fodCalculateGains(FOD_BOARD_TYPE_T board);
     void fodGainChanged(int gain);
+    void fodSaveCapture(QString path);
+    void fodLoadCapture(QString path);
 
 public slots:
     void connectCOMPortResponse(bool response);
@@ -79,6 +84,7 @@ public slots:
     void terminalOutputMessage(QString msg);
     void fodOutputMessage(QString msg);
     void gainCalculationStatus(bool);
+    void fodFitReport(FodFitReport report);
 
 private slots:
     void on_configCalTree_itemDoubleClicked(QTreeWidgetItem *item, int column);
@@ -96,6 +102,8 @@ private slots:
     void on_fodButtonGain2_clicked();
     void on_fodButtonGain3_clicked();
     void on_fodButtonGain4_clicked();
+    void on_fodSaveCapture_clicked();
+    void on_fodLoadCapture_clicked();
 
 private:
     // Which sections the loaded image offers: their boxes are enabled only then.
@@ -135,6 +143,9 @@ private:
     bool cancellingFlash = false;
     bool capturing = false;
     bool calculating = false;
+    // The capture came from a file: it can be fitted without a port, until a capture or Clear
+    // Buffer replaces it.
+    bool captureLoaded = false;
     // A flash from the command line: started without a click, ends the program.
     bool commandLineMode = false;
 

@@ -1,14 +1,16 @@
 #pragma once
 
+#include "fod/fodfitreport.h"
 #include "fod/fodtypes.h"
 #include "target/rwtarget.h"
 
 #include <QMetaType>
 
 // The value types that travel by value through queued connections between the window and the
-// worker thread. The information record is declared beside its struct; the board type lives in
-// the plain C++ fit core, so it is declared here.
+// worker thread. The information record is declared beside its struct; the board type and the
+// fit report live in the plain C++ fit core, so they are declared here.
 Q_DECLARE_METATYPE(FOD_BOARD_TYPE_T)
+Q_DECLARE_METATYPE(FodFitReport)
 
 // The window's working tabs by index, as tabIndexChanged carries them: the worker keeps the
 // board in its bootloader on the first and routes its text on the other two.
@@ -19,10 +21,11 @@ enum WorkingTab : int {
     kWorkingTabCount = 3,
 };
 
-// Registers both under the names their queued signals use; called once before any window or
+// Registers them under the names their queued signals use; called once before any window or
 // worker exists.
 inline void registerCrossThreadTypes()
 {
     qRegisterMetaType<RWTarget::APP_BL_REG_RO_T>("RWTarget::APP_BL_REG_RO_T");
     qRegisterMetaType<FOD_BOARD_TYPE_T>("FOD_BOARD_TYPE_T");
+    qRegisterMetaType<FodFitReport>("FodFitReport");
 }

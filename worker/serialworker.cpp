@@ -2,7 +2,9 @@
 
 #include "flash/flashprocedure.h"
 #include "fod/fodcalwriter.h"
+#include "fod/fodcapturefile.h"
 #include "fod/fodparser.h"
+#include "fod/fodsearch.h"
 #include "target/boardinfo.h"
 #include "target/pagereader.h"
 
@@ -373,9 +375,35 @@ void SerialWorker::fodGainChanged(int gain)
     qDebug() << "Serial output:" << setting;
 }
 
+void SerialWorker::fodSaveCapture(QString path)
+{
+    QString error;
+    if (saveFodCapture(path, fodCaptureText, error))
+        emit fodOutputMessage(
+            QStringLiteral("Capture saved to %1 (%2 bytes).\r\n").arg(path).arg(fodCaptureText.size()));
+    else
+        emit fodOutputMessage(error + QStringLiteral("\r\n"));
+}
+
+// A loaded file takes the place of the capture, as a new capture would, and shows as captured text.
+void SerialWorker::fodLoadCapture(QString path)
+{
+    QByteArray bytes;
+    QString error;
+    if (!loadFodCapture(path, bytes, error)) {
+        emit fodOutputMessage(error + QStringLiteral("\r\n"));
+        return;
+    }
+    fodCaptureLines.clear();
+    fodCaptureText = QString::fromLatin1(bytes);
+    emit fodOutputMessage(QStringLiteral("Capture loaded from %1 (%2 bytes).\r\n").arg(path).arg(bytes.size()));
+    emit fodOutputMessage(QString::fromUtf8(bytes));
+}
+
 void SerialWorker::fodCalculateGains(FOD_BOARD_TYPE_T board)
 {
     FodGainResult result{};
+    FodFitReport report;
     qDebug() << "Board is" << int(board);
 
     if (board == FOD_BOARD_XMC || board == FOD_BOARD_AUTOMOTIVE) {
@@ -386,6 +414,7 @@ void SerialWorker::fodCalculateGains(FOD_BOARD_TYPE_T board)
     if (fodCaptureLines.isEmpty()) {
         qDebug() << "No captured data!";
         emit fodOutputMessage(QStringLiteral("No captured data!\r\n"));
+        emit fodFitReport(report);
         emit gainCalculationStatus(false);
         return;
     }
@@ -393,7 +422,13 @@ void SerialWorker::fodCalculateGains(FOD_BOARD_TYPE_T board)
     FodMessages messages;
     messages.output = [this](const std::string &text) { emit fodOutputMessage(QString::fromStdString(text)); };
     messages.debug = [](const std::string &text) { qDebug().noquote() << QString::fromStdString(text); };
-    if (!parseFodData(fodCaptureLines, int(board), fodDataTable, result, messages)) {
+    const bool fitted =
+        parseFodData(fodCaptureLines, int(board), fodDataTable, result, messages, FodSearchOptions{}, &report);
+    const std::string quality = fodQualityText(report);
+    if (!quality.empty())
+        emit fodOutputMessage(QString::fromStdString(quality));
+    emit fodFitReport(report);
+    if (!fitted) {
         emit gainCalculationStatus(false);
         return;
     }

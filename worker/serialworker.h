@@ -40,6 +40,8 @@ signals:
     void terminalOutputMessage(QString msg);
     void fodOutputMessage(QString msg);
     void gainCalculationStatus(bool);
+    // Once per calculation, before its status: what was fitted, for the plot.
+    void fodFitReport(FodFitReport report);
 
 public slots:
     void doStart();
@@ -57,6 +59,8 @@ public slots:
     void fodClearCapture();
     void fodCalculateGains(FOD_BOARD_TYPE_T board);
     void fodGainChanged(int gain);
+    void fodSaveCapture(QString path);
+    void fodLoadCapture(QString path);
 
 private:
     // Board detection on the firmware tab; returns the interval until the next poll.

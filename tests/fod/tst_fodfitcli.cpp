@@ -9,9 +9,11 @@ struct Run {
     QString out;
 };
 
-Run runTool(const QStringList &arguments)
+Run runTool(const QStringList &arguments,
+            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.start(qEnvironmentVariable("ZAVLO_BIN_DIR") + QStringLiteral("/zavlo-fodfit"), arguments);
     Run run;
     if (!process.waitForFinished(120000))
@@ -94,6 +96,48 @@ private slots:
         const Run run = runTool({QStringLiteral("-b"), board, path});
         QCOMPARE(run.exitCode, exitCode);
         QCOMPARE(run.out, out);
+    }
+
+    // The environment names a display platform and no display: the tool must draw offscreen itself.
+    void plotAndJson_agreeWithTheTextOutput()
+    {
+        QTemporaryDir dir;
+        const QString path = writeCapture(dir, kCapture);
+        const Run text = runTool({path});
+        QCOMPARE(text.exitCode, 0);
+        QProcessEnvironment noDisplay = QProcessEnvironment::systemEnvironment();
+        noDisplay.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        noDisplay.remove(QStringLiteral("DISPLAY"));
+        noDisplay.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        const QString png = dir.filePath(QStringLiteral("fit.png"));
+        const QString svg = dir.filePath(QStringLiteral("fit.svg"));
+        const Run json = runTool({QStringLiteral("--json"), QStringLiteral("--plot"), png, path}, noDisplay);
+        QCOMPARE(json.exitCode, 0);
+        QCOMPARE(runTool({QStringLiteral("--plot"), svg, path}, noDisplay).out, text.out);
+
+        QFile pngFile(png), svgFile(svg);
+        QVERIFY(pngFile.open(QIODevice::ReadOnly) && svgFile.open(QIODevice::ReadOnly));
+        QVERIFY(pngFile.read(8) == QByteArray("\x89PNG\r\n\x1a\n") && pngFile.size() > 10000);
+        QVERIFY(svgFile.readAll().contains("<svg") && svgFile.size() > 10000);
+
+        QJsonParseError error;
+        const QJsonObject object = QJsonDocument::fromJson(json.out.toLatin1(), &error).object();
+        QCOMPARE(error.error, QJsonParseError::NoError);
+        QCOMPARE(object.value("paneText").toString(), text.out.section('\n', 0, 1) + '\n');
+        const QJsonObject set = object.value("sets").toArray().at(0).toObject();
+        QCOMPARE(set.value("rowsUsed").toInt(), 3);
+        const QJsonObject p = set.value("parameters").toObject();
+        const QString parameters = QString::asprintf("set 0: gv %f  gi %f  delta_esr %f  fod_offset %f  factor1 %f  "
+                                                     "factor2 %f",
+                                                     p.value("gv").toDouble(), p.value("gi").toDouble(),
+                                                     p.value("delta_esr").toDouble(), p.value("fod_offset").toDouble(),
+                                                     p.value("factor1").toDouble(), p.value("factor2").toDouble());
+        QCOMPARE(parameters, text.out.section('\n', 2, 2));
+        const QJsonArray bytes = object.value("calibrationBytes").toArray();
+        QCOMPARE(bytes.size(), 7);
+        QVERIFY(text.out.contains(QStringLiteral("%1: %2")
+                                      .arg(bytes.at(0).toObject().value("offset").toInt(), 4)
+                                      .arg(bytes.at(0).toObject().value("bytes").toString())));
     }
 
     void missingFile_isAUsageError() { QCOMPARE(runTool({QStringLiteral("/nonexistent/capture.txt")}).exitCode, 2); }

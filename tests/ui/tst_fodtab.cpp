@@ -1,9 +1,13 @@
 #include "tests/ui/windowtesthelpers.h"
+#include "ui/fodplotview.h"
 #include "worker/serialworker.h" // declares FOD_BOARD_TYPE_T to the meta-type system
 
 #include <QSignalSpy>
 #include <QTest>
 #include <QTextBrowser>
+
+#include <qwt_plot.h>
+#include <qwt_plot_curve.h>
 
 using namespace windowtest;
 
@@ -14,28 +18,31 @@ QString enabledFlag(const QWidget *w)
     return w->isEnabled() ? QStringLiteral("E") : QStringLiteral("D");
 }
 
-// The FOD controls in one line: capture button (state and text), Clear, Calculate, Automotive,
-// XMC, the three gain buttons, tabs 0 and 1, Connect.
+// The FOD controls in one line: capture button (state and text), Clear, Save and Load,
+// Calculate, Automotive, XMC, the three gain buttons, tabs 0 and 1, Connect.
 QString fodState(const MainWindow &window)
 {
     QAbstractButton *capture = button(window, "fodControlButton");
     QString gains;
     for (const char *name : {"fodButtonGain2", "fodButtonGain3", "fodButtonGain4"})
         gains += enabledFlag(button(window, name));
-    return QStringLiteral("capture:%1 '%2' clear:%3 calc:%4 radios:%5%6 gains:%7 tabs:%8%9 connect:%10")
+    return QStringLiteral("capture:%1 '%2' clear:%3 files:%4%5 calc:%6 radios:%7%8 gains:%9 tabs:%10%11 connect:%12")
         .arg(enabledFlag(capture), capture->text(), enabledFlag(button(window, "fodClearBuffer")),
+             enabledFlag(button(window, "fodSaveCapture")), enabledFlag(button(window, "fodLoadCapture")),
              enabledFlag(button(window, "fodCalculateGains")), enabledFlag(button(window, "fodAutomotiveSelected")),
-             enabledFlag(button(window, "fodXMCSelected")), gains,
-             tabs(window)->isTabEnabled(0) ? QStringLiteral("E") : QStringLiteral("D"),
-             tabs(window)->isTabEnabled(1) ? QStringLiteral("E") : QStringLiteral("D"))
-        .arg(enabledFlag(button(window, "comPortConnectButton")));
+             enabledFlag(button(window, "fodXMCSelected")), gains)
+        .arg(tabs(window)->isTabEnabled(0) ? QStringLiteral("E") : QStringLiteral("D"),
+             tabs(window)->isTabEnabled(1) ? QStringLiteral("E") : QStringLiteral("D"),
+             enabledFlag(button(window, "comPortConnectButton")));
 }
 
-const QString kClosed = "capture:D 'Start Capture' clear:E calc:D radios:DD gains:DDD tabs:EE connect:E";
-const QString kReady = "capture:E 'Start Capture' clear:E calc:E radios:EE gains:DDD tabs:EE connect:E";
-const QString kCapturing = "capture:E 'Stop Capture' clear:D calc:D radios:DD gains:DDD tabs:DD connect:D";
-const QString kCapturingXmc = "capture:E 'Stop Capture' clear:D calc:D radios:DD gains:EEE tabs:DD connect:D";
-const QString kCalculating = "capture:D 'Start Capture' clear:D calc:D radios:DD gains:DDD tabs:DD connect:E";
+const QString kClosed = "capture:D 'Start Capture' clear:E files:EE calc:D radios:DD gains:DDD tabs:EE connect:E";
+const QString kReady = "capture:E 'Start Capture' clear:E files:EE calc:E radios:EE gains:DDD tabs:EE connect:E";
+const QString kCapturing = "capture:E 'Stop Capture' clear:D files:DD calc:D radios:DD gains:DDD tabs:DD connect:D";
+const QString kCapturingXmc = "capture:E 'Stop Capture' clear:D files:DD calc:D radios:DD gains:EEE tabs:DD connect:D";
+const QString kCalculating = "capture:D 'Start Capture' clear:D files:DD calc:D radios:DD gains:DDD tabs:DD connect:E";
+// A loaded capture can be fitted without a port; the write then only says that nothing was written.
+const QString kLoadedClosed = "capture:D 'Start Capture' clear:E files:EE calc:E radios:EE gains:DDD tabs:EE connect:E";
 
 void act(MainWindow &window, const QString &step)
 {
@@ -49,6 +56,10 @@ void act(MainWindow &window, const QString &step)
         button(window, "fodAutomotiveSelected")->click();
     else if (step == "capture")
         button(window, "fodControlButton")->click();
+    else if (step == "load")
+        window.loadFodCapture(QStringLiteral("capture.txt"));
+    else if (step == "clear")
+        button(window, "fodClearBuffer")->click();
     else if (step == "calculate")
         button(window, "fodCalculateGains")->click();
     else if (step == "failed")
@@ -76,6 +87,8 @@ private slots:
     void gainButtons_sendTheirGain();
     void clearBuffer_clearsThePaneAndTheWorkersCapture();
     void fodText_isAppendedAsReceivedAndBounded();
+    void loadCapture_asksTheWorkerForTheFile();
+    void fitReport_isPlottedPerSetWithTheFarRowsMarked();
 };
 
 void tst_FodTab::controls_followTheStateTable_data()
@@ -97,6 +110,13 @@ void tst_FodTab::controls_followTheStateTable_data()
         << QStringList{"open", "xmc", "capture", "close"} << kClosed;
     QTest::newRow("XMC capture after a calculation")
         << QStringList{"open", "xmc", "calculate", "failed", "capture"} << kCapturingXmc;
+    QTest::newRow("loaded capture: Calculate without a port") << QStringList{"load"} << kLoadedClosed;
+    QTest::newRow("calculating a loaded capture") << QStringList{"load", "calculate"} << kCalculating;
+    QTest::newRow("a loaded capture stays fittable after its calculation")
+        << QStringList{"load", "calculate", "succeeded"} << kLoadedClosed;
+    QTest::newRow("Clear Buffer forgets the loaded capture") << QStringList{"load", "clear"} << kClosed;
+    QTest::newRow("a new capture replaces the loaded one")
+        << QStringList{"load", "open", "capture", "capture", "close"} << kClosed;
 }
 
 void tst_FodTab::controls_followTheStateTable()
@@ -194,6 +214,61 @@ void tst_FodTab::fodText_isAppendedAsReceivedAndBounded()
     window->fodOutputMessage(flood);
     QVERIFY(pane->document()->blockCount() <= 20000);
     QVERIFY(pane->toPlainText().endsWith(QStringLiteral("24999 1 1 1 1 1 1\n")));
+}
+
+void tst_FodTab::loadCapture_asksTheWorkerForTheFile()
+{
+    auto window = makeWindow();
+    QSignalSpy spy(window.get(), &MainWindow::fodLoadCapture);
+    QVERIFY(spy.isValid());
+    window->loadFodCapture(QStringLiteral("/captures/bench 3.txt"));
+    QCOMPARE(spy.count(), 1);
+    QCOMPARE(spy.at(0).at(0).toString(), QStringLiteral("/captures/bench 3.txt"));
+}
+
+void tst_FodTab::fitReport_isPlottedPerSetWithTheFarRowsMarked()
+{
+    FodFitReport report;
+    report.board = FOD_BOARD_XMC;
+    for (int gain = 2; gain <= 4; ++gain) {
+        FodSetReport set;
+        set.gain = gain;
+        set.fitted = gain != 4;
+        for (int i = 0; i < 5; ++i) {
+            FodFitPoint point;
+            point.x = 500.0f * i;
+            point.reference = 1000.0f + i;
+            point.model = 1000.0f;
+            point.residual = float(i);
+            point.outlier = set.fitted && i == 4;
+            set.points.push_back(point);
+        }
+        set.rmsResidual = 0.5;
+        set.outlierLimit = set.fitted ? 3.0 : 0.0;
+        set.outlierCount = set.fitted ? 1 : 0;
+        report.sets.push_back(set);
+    }
+    auto window = makeWindow();
+    auto *view = widget<FodPlotView>(*window, "fodPlot");
+    window->fodFitReport(report);
+    const QList<QwtPlot *> plots = view->findChildren<QwtPlot *>();
+    QCOMPARE(plots.size(), 6);
+    QStringList titles;
+    QList<int> marked;
+    for (QwtPlot *plot : plots) {
+        titles << plot->title().text();
+        for (QwtPlotItem *item : plot->itemList(QwtPlotItem::Rtti_PlotCurve)) {
+            if (item->title().text() == QStringLiteral("far from the model"))
+                marked << int(static_cast<QwtPlotCurve *>(item)->dataSize());
+        }
+    }
+    QVERIFY2(titles.contains(QStringLiteral("Gain 3: 5 rows\nRMS 0.500, 1 outlier")), qPrintable(titles.join('|')));
+    QVERIFY2(titles.contains(QStringLiteral("Gain 4: 5 rows, not fitted")), qPrintable(titles.join('|')));
+    // Gains 2 and 3 ring their far row in both plots; the unfitted gain 4 has nothing to ring.
+    QCOMPARE(marked, (QList<int>{1, 1, 1, 1}));
+
+    window->fodFitReport(FodFitReport{});
+    QCOMPARE(view->findChildren<QwtPlot *>().size(), 0);
 }
 
 QTEST_MAIN(tst_FodTab)

@@ -96,6 +96,8 @@ inline void detachFromWorker(MainWindow &window)
     QObject::disconnect(&window, &MainWindow::fodClearCapture, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::fodCalculateGains, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::fodGainChanged, nullptr, nullptr);
+    QObject::disconnect(&window, &MainWindow::fodSaveCapture, nullptr, nullptr);
+    QObject::disconnect(&window, &MainWindow::fodLoadCapture, nullptr, nullptr);
 }
 
 // A window whose port list holds the given ports and whose requests go nowhere.

@@ -151,6 +151,7 @@ void MainWindow::connectWorker()
     connect(this, &MainWindow::fodCalculateGains, worker, &SerialWorker::fodCalculateGains);
     connect(worker, &SerialWorker::gainCalculationStatus, this, &MainWindow::gainCalculationStatus);
     connect(this, &MainWindow::fodGainChanged, worker, &SerialWorker::fodGainChanged);
+    connect(this, &MainWindow::terminalSendRequest, worker, &SerialWorker::terminalSendRequest, Qt::QueuedConnection);
 }
 
 void MainWindow::updateControls()
@@ -158,6 +159,7 @@ void MainWindow::updateControls()
     updateFrameControls();
     updateFirmwareTabControls();
     updateFodTabControls();
+    updateTerminalTabControls();
 }
 
 void MainWindow::updateFrameControls()

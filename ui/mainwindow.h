@@ -13,8 +13,11 @@
 
 #include <functional>
 
+class LineRecall;
 class QTreeWidgetItem;
 class SerialWorker;
+class TerminalSession;
+class TextPane;
 
 namespace Ui {
 class MainWindow;
@@ -65,6 +68,7 @@ signals:
     void fodClearCapture();
     void fodCalculateGains(FOD_BOARD_TYPE_T board);
     void fodGainChanged(int gain);
+    void terminalSendRequest(QByteArray bytes);
 
 public slots:
     void connectCOMPortResponse(bool response);
@@ -140,4 +144,16 @@ private:
 
     QString firmwareFilePath;
     QString lastDirectory;
+
+    // Terminal tab (terminaltab.cpp): the pane, the text on its way there and to the session
+    // log, the send line's history; sending needs the tab shown.
+    void updateTerminalTabControls();
+    void sendTerminalLine();
+    void setTerminalLogging(bool on);
+    void closeTerminalLog();
+    void saveTerminalText();
+    TextPane *terminalPane = nullptr;
+    TerminalSession *terminalSession = nullptr;
+    LineRecall *terminalRecall = nullptr;
+    bool terminalShown = false;
 };

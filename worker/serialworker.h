@@ -57,6 +57,8 @@ public slots:
     void fodClearCapture();
     void fodCalculateGains(FOD_BOARD_TYPE_T board);
     void fodGainChanged(int gain);
+    // Writes the user's bytes to the board's application as they are, outside the packet protocol.
+    void terminalSendRequest(QByteArray bytes);
 
 private:
     // Board detection on the firmware tab; returns the interval until the next poll.

@@ -96,6 +96,7 @@ inline void detachFromWorker(MainWindow &window)
     QObject::disconnect(&window, &MainWindow::fodClearCapture, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::fodCalculateGains, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::fodGainChanged, nullptr, nullptr);
+    QObject::disconnect(&window, &MainWindow::terminalSendRequest, nullptr, nullptr);
 }
 
 // A window whose port list holds the given ports and whose requests go nowhere.

@@ -2,32 +2,46 @@
 # Runs the real zavlo-gui under Xvfb and saves a picture of the screen.
 # usage: scripts/screenshot.sh [build-dir] [output.png] [zavlo-gui arguments...]
 #        scripts/screenshot.sh --fod [build-dir] [output.png]
+#        scripts/screenshot.sh --terminal [build-dir] [output.png]
 # SCREENSHOT_DELAY (seconds, default 3) is how long the program runs before the picture.
 # --fod: the FOD tab after an XMC calibration against a simulated board (zavlo-bench-fodplot
 # --window captures with the gain buttons, calculates and writes); the picture is taken once the
 # plot is up.
+# --terminal: the window connected to zavlo-sim printing its ordinary text, on the Terminal tab
+# with time stamps and a line typed into the send line (zavlo-bench-terminal --screenshot drives
+# the window and takes the picture itself).
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 mode=gui
-if [ "${1:-}" = "--fod" ]; then
-    mode=fod
+case "${1:-}" in
+--fod | --terminal)
+    mode=${1#--}
     shift
-fi
+    ;;
+esac
 build=${1:-$root/build}
 out=${2:-$build/screenshot.png}
 [ $# -gt 0 ] && shift
 [ $# -gt 0 ] && shift
-if [ "$mode" = fod ]; then
-    gui="$build/bin/zavlo-bench-fodplot"
-else
-    gui="$build/bin/zavlo-gui"
-fi
+case "$mode" in
+fod) gui="$build/bin/zavlo-bench-fodplot" ;;
+terminal) gui="$build/bin/zavlo-bench-terminal" ;;
+*) gui="$build/bin/zavlo-gui" ;;
+esac
 if [ ! -x "$gui" ]; then
     echo "no $gui: build the $(basename "$gui") target first" >&2
     exit 1
 fi
 case "$out" in /*) ;; *) out="$(pwd)/$out" ;; esac
+screen="-screen 0 1600x1000x24"
+unset QT_QPA_PLATFORM
+
+if [ "$mode" = terminal ]; then
+    xvfb-run -a -s "$screen" "$gui" --platform xcb --screenshot "$out"
+    echo "saved $out"
+    exit 0
+fi
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -37,8 +51,7 @@ if [ "$mode" = fod ]; then
 fi
 
 export GUI="$gui" GRAB="$tmp/grabscreen" OUT="$out" DELAY="${SCREENSHOT_DELAY:-3}" MODE="$mode"
-unset QT_QPA_PLATFORM
-xvfb-run -a -s "-screen 0 1600x1000x24" sh -c '
+xvfb-run -a -s "$screen" sh -c '
     "$GUI" "$@" > "$(dirname "$GRAB")/gui.log" 2>&1 &
     pid=$!
     if [ "$MODE" = fod ]; then

@@ -154,6 +154,7 @@ void MainWindow::connectWorker()
     connect(this, &MainWindow::fodSaveCapture, worker, &SerialWorker::fodSaveCapture);
     connect(this, &MainWindow::fodLoadCapture, worker, &SerialWorker::fodLoadCapture);
     connect(worker, &SerialWorker::fodFitReport, this, &MainWindow::fodFitReport);
+    connect(this, &MainWindow::terminalSendRequest, worker, &SerialWorker::terminalSendRequest, Qt::QueuedConnection);
 }
 
 void MainWindow::updateControls()
@@ -161,6 +162,7 @@ void MainWindow::updateControls()
     updateFrameControls();
     updateFirmwareTabControls();
     updateFodTabControls();
+    updateTerminalTabControls();
 }
 
 void MainWindow::updateFrameControls()

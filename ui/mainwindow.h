@@ -13,8 +13,11 @@
 
 #include <functional>
 
+class LineRecall;
 class QTreeWidgetItem;
 class SerialWorker;
+class TerminalSession;
+class TextPane;
 
 namespace Ui {
 class MainWindow;
@@ -70,6 +73,7 @@ signals:
     void fodGainChanged(int gain);
     void fodSaveCapture(QString path);
     void fodLoadCapture(QString path);
+    void terminalSendRequest(QByteArray bytes);
 
 public slots:
     void connectCOMPortResponse(bool response);
@@ -151,4 +155,16 @@ private:
 
     QString firmwareFilePath;
     QString lastDirectory;
+
+    // Terminal tab (terminaltab.cpp): the pane, the text on its way there and to the session
+    // log, the send line's history; sending needs the tab shown.
+    void updateTerminalTabControls();
+    void sendTerminalLine();
+    void setTerminalLogging(bool on);
+    void closeTerminalLog();
+    void saveTerminalText();
+    TextPane *terminalPane = nullptr;
+    TerminalSession *terminalSession = nullptr;
+    LineRecall *terminalRecall = nullptr;
+    bool terminalShown = false;
 };

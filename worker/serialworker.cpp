@@ -400,6 +400,14 @@ void SerialWorker::fodLoadCapture(QString path)
     emit fodOutputMessage(QString::fromUtf8(bytes));
 }
 
+void SerialWorker::terminalSendRequest(QByteArray bytes)
+{
+    // Only the board's application reads text; the bootloader would take it for part of a frame.
+    if (bytes.isEmpty() || !serialPort || !portOpen || activeTab != kTerminalTab)
+        return;
+    target.writePacket(*serialPort, bytes);
+}
+
 void SerialWorker::fodCalculateGains(FOD_BOARD_TYPE_T board)
 {
     FodGainResult result{};

@@ -61,6 +61,8 @@ public slots:
     void fodGainChanged(int gain);
     void fodSaveCapture(QString path);
     void fodLoadCapture(QString path);
+    // Writes the user's bytes to the board's application as they are, outside the packet protocol.
+    void terminalSendRequest(QByteArray bytes);
 
 private:
     // Board detection on the firmware tab; returns the interval until the next poll.

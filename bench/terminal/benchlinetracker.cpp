@@ -9,6 +9,16 @@ constexpr int kLineEndBytes = 2;
 // A partial line longer than any benchmark line is text of some other kind; keep none of it.
 constexpr int kMaxPartialChars = 256;
 
+// "hh:mm:ss.zzz " in front of a line when the Terminal tab's time stamps are on.
+constexpr int kStampChars = 13;
+
+bool hasStamp(QStringView line)
+{
+    return line.size() > kStampChars && line.at(2) == QLatin1Char(':') && line.at(5) == QLatin1Char(':') &&
+           line.at(8) == QLatin1Char('.') && line.at(12) == QLatin1Char(' ') && line.at(0).isDigit() &&
+           line.at(11).isDigit();
+}
+
 bool isLineEnd(QChar c)
 {
     return c == QLatin1Char('\n') || c == QLatin1Char('\r') || c == QChar::ParagraphSeparator ||
@@ -41,6 +51,8 @@ std::vector<BenchLine> BenchLineTracker::feed(QStringView piece)
 
 void BenchLineTracker::takeLine(QStringView line, std::vector<BenchLine> &out)
 {
+    if (hasStamp(line))
+        line = line.mid(kStampChars);
     if (line.isEmpty())
         return;
     static const QLatin1String kPrefix("BENCH");

@@ -14,8 +14,9 @@ struct BenchLine {
     int wireBytes = 0;  // the line as it went over the wire, line end included
 };
 
-// Rebuilds the simulator's benchmark lines from the pieces of text that reach the pane, which
-// split lines anywhere, and keeps count of lines missing from or out of place in the sequence.
+// Rebuilds the simulator's benchmark lines from the pieces of text that reach the pane or the
+// session log, which split lines anywhere and may put a time stamp in front of each, and keeps
+// count of lines missing from or out of place in the sequence.
 class BenchLineTracker
 {
 public:

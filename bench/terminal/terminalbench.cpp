@@ -4,8 +4,11 @@
 // Every benchmark line that reaches the pane is timed against the moment the simulator began to
 // send it; every window of --report-every seconds prints the lines shown and lost, the delays,
 // the GUI thread's and the process's CPU share, resident memory and the pane's block count.
+// Time stamps and the session log are on unless turned off; at the end the log is read back and
+// checked against the simulator's sequence numbers.
 // Options: --seconds N (150), --report-every N (10), --platform NAME (offscreen unless
-// QT_QPA_PLATFORM says otherwise), --sim PATH (zavlo-sim beside this program).
+// QT_QPA_PLATFORM says otherwise), --sim PATH (zavlo-sim beside this program), --no-time-stamps,
+// --no-log, --screenshot FILE (no measurement: the tab with ordinary board text, saved as a PNG).
 
 #include "bench/terminal/panewatcher.h"
 #include "bench/terminal/processmeter.h"
@@ -15,10 +18,14 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
+#include <QLineEdit>
+#include <QPixmap>
+#include <QScreen>
 #include <QTabBar>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -56,8 +63,13 @@ constexpr int kStepTimeoutMs = 10000;
 constexpr int kDumpWaitMs = 2000;
 // Lines a window may hold: the line rate is below 300 a second for these lines.
 constexpr size_t kLinesPerSecondCapacity = 600;
+// The session log is read back in pieces of this size, as the tracker takes the pane's text.
+constexpr qint64 kLogReadBytes = 1 << 16;
+// A picture needs a screenful of the board's text, which prints ten lines a second.
+constexpr int kScreenshotTextMs = 4000;
 
-const char kUsage[] = "Usage: zavlo-bench-terminal [--seconds N] [--report-every N] [--platform NAME] [--sim PATH]\n";
+const char kUsage[] = "Usage: zavlo-bench-terminal [--seconds N] [--report-every N] [--platform NAME] [--sim PATH]\n"
+                      "                            [--no-time-stamps] [--no-log] [--screenshot FILE]\n";
 
 struct Options {
     // The pane reaches its bound after about 65 s; a shorter default would never see it.
@@ -65,6 +77,9 @@ struct Options {
     int reportEvery = 10;
     QString platform;
     QString simProgram;
+    bool timeStamps = true;
+    bool log = true;
+    QString screenshot;
 };
 
 std::optional<Options> parseOptions(int argc, char **argv)
@@ -74,7 +89,13 @@ std::optional<Options> parseOptions(int argc, char **argv)
         const QString arg = QString::fromLocal8Bit(argv[i]);
         const bool hasValue = i + 1 < argc;
         bool ok = true;
-        if (arg == QLatin1String("--seconds") && hasValue)
+        if (arg == QLatin1String("--no-time-stamps"))
+            o.timeStamps = false;
+        else if (arg == QLatin1String("--no-log"))
+            o.log = false;
+        else if (arg == QLatin1String("--screenshot") && hasValue)
+            o.screenshot = QString::fromLocal8Bit(argv[++i]);
+        else if (arg == QLatin1String("--seconds") && hasValue)
             o.seconds = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
         else if (arg == QLatin1String("--report-every") && hasValue)
             o.reportEvery = QString::fromLocal8Bit(argv[++i]).toInt(&ok);
@@ -167,6 +188,38 @@ struct Row {
     qint64 waiting = -1;
 };
 
+// The session log read back: the benchmark lines it holds, counted as the pane's are.
+struct LogCheck {
+    bool enabled = false;
+    QString fileName;
+    qint64 bytes = 0;
+    QString error;
+    BenchLineTracker lines;
+};
+
+LogCheck readSessionLog(const QString &logsDir)
+{
+    LogCheck check;
+    check.enabled = true;
+    const QStringList files = QDir(logsDir).entryList({QStringLiteral("*.log")}, QDir::Files, QDir::Name);
+    if (files.size() != 1) {
+        check.error = QStringLiteral("%1 log files in %2, expected one").arg(files.size()).arg(logsDir);
+        return check;
+    }
+    QFile file(QDir(logsDir).filePath(files.first()));
+    check.fileName = file.fileName();
+    if (!file.open(QIODevice::ReadOnly)) {
+        check.error = file.errorString();
+        return check;
+    }
+    check.bytes = file.size();
+    // Lines split between two pieces are joined by the tracker; a UTF-8 character cannot be
+    // split, the benchmark lines being ASCII.
+    while (!file.atEnd())
+        check.lines.feed(QString::fromUtf8(file.read(kLogReadBytes)));
+    return check;
+}
+
 // Runs the measurement once the Terminal tab shows the board's text, and reports.
 class Measurement : public QObject
 {
@@ -209,7 +262,7 @@ public:
         runSeconds = double(lastWindowEndNs) * 1e-9;
     }
 
-    void summarize(const SimProcess::Counters &finalSim) const;
+    void summarize(const SimProcess::Counters &finalSim, const LogCheck &log) const;
 
 private:
     void scheduleWindow()
@@ -369,7 +422,7 @@ const char *verdict(bool met)
     return met ? "MET" : "NOT MET";
 }
 
-void Measurement::summarize(const SimProcess::Counters &finalSim) const
+void Measurement::summarize(const SimProcess::Counters &finalSim, const LogCheck &log) const
 {
     const BenchLineTracker &t = watcher.tracker();
     std::printf("\nSummary over %.1f s (%zu windows):\n", runSeconds, rows.size());
@@ -481,14 +534,42 @@ void Measurement::summarize(const SimProcess::Counters &finalSim) const
         std::printf("  note: %llu pane changes replaced text instead of appending it\n",
                     static_cast<unsigned long long>(watcher.unexpectedChanges()));
 
+    bool logComplete = false;
+    if (!log.enabled) {
+        std::printf("  session log: off\n");
+    } else if (!log.error.isEmpty()) {
+        std::printf("  session log: %s\n", qPrintable(log.error));
+    } else {
+        const BenchLineTracker &l = log.lines;
+        std::printf("  session log: %s, %.1f MiB; lines %llu, seq %llu..%llu; lost (gaps in seq) %llu, out of order "
+                    "%llu, repeated %llu, damaged %llu\n",
+                    qPrintable(log.fileName), double(log.bytes) / (1024.0 * 1024.0),
+                    static_cast<unsigned long long>(l.shown()), static_cast<unsigned long long>(l.firstSeq()),
+                    static_cast<unsigned long long>(l.highestSeq()), static_cast<unsigned long long>(l.lost()),
+                    static_cast<unsigned long long>(l.outOfOrder()), static_cast<unsigned long long>(l.repeated()),
+                    static_cast<unsigned long long>(l.malformed()));
+        if (finalSim.valid)
+            std::printf("    simulator lines not in the log: %lld (sent before the Terminal tab was chosen, or "
+                        "after the last read)\n",
+                        static_cast<long long>(finalSim.linesSent) - static_cast<long long>(l.shown()));
+        logComplete = l.started() && l.lost() == 0 && l.outOfOrder() == 0 && l.repeated() == 0 && l.malformed() == 0 &&
+                      l.firstSeq() <= t.firstSeq() && l.highestSeq() >= t.highestSeq();
+        std::printf("    target: the log holds every line from the first shown to the last, in order, none lost: "
+                    "%s\n",
+                    verdict(logComplete));
+    }
+
     const double paneBoundGrowth = boundReached ? double(last.rssKiB - rssAtBound) : 0.0;
-    std::printf("RESULT platform=%s seconds=%.0f shown=%llu lost=%llu p50_first_ms=%.1f p50_last_ms=%.1f "
+    std::printf("RESULT platform=%s seconds=%.0f stamps=%d log=%d shown=%llu lost=%llu log_lines=%llu "
+                "log_complete=%d p50_first_ms=%.1f p50_last_ms=%.1f "
                 "p99_ms=%.1f max_ms=%.1f line_use_last=%.3f gui_thread_pct=%.1f process_pct=%.1f "
                 "rss_growth_after_bound_kib=%.0f bound_reached=%d\n",
-                qPrintable(QGuiApplication::platformName()), runSeconds, static_cast<unsigned long long>(t.shown()),
-                static_cast<unsigned long long>(t.lost()), ms(first.p50Us), ms(last.p50Us), ms(run.quantileUs(0.99)),
-                ms(run.maxUs()), last.lineUse, 100.0 * toolGui,
-                100.0 * (processCpuAtEnd - processCpuAtStart) / runSeconds, paneBoundGrowth, boundReached ? 1 : 0);
+                qPrintable(QGuiApplication::platformName()), runSeconds, options.timeStamps ? 1 : 0,
+                log.enabled ? 1 : 0, static_cast<unsigned long long>(t.shown()),
+                static_cast<unsigned long long>(t.lost()), static_cast<unsigned long long>(log.lines.shown()),
+                logComplete ? 1 : 0, ms(first.p50Us), ms(last.p50Us), ms(run.quantileUs(0.99)), ms(run.maxUs()),
+                last.lineUse, 100.0 * toolGui, 100.0 * (processCpuAtEnd - processCpuAtStart) / runSeconds,
+                paneBoundGrowth, boundReached ? 1 : 0);
 }
 
 template<typename T> T *findWidget(const QWidget &window, const char *name)
@@ -565,27 +646,39 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "cannot make a temporary directory\n");
         return 1;
     }
+    // The window's settings and session log go here, not into the user's own folders.
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
+    const bool screenshot = !options.screenshot.isEmpty();
+
     const QString link = dir.filePath(QStringLiteral("ttyZAVLO"));
     SimProcess sim(options.simProgram, link, dir.filePath(QStringLiteral("dump")));
-    // A small application area keeps each of the simulator's dumps cheap.
-    if (!sim.start({QStringLiteral("--mode"), QStringLiteral("app"), QStringLiteral("--bench-text"),
-                    QStringLiteral("--pace"), QStringLiteral("--app-area-size"), QStringLiteral("4096")})) {
+    // A small application area keeps each of the simulator's dumps cheap. The picture shows the
+    // board's ordinary text: measurement lines, now and then a plain or a status line.
+    const QStringList simText =
+        screenshot ? QStringList{QStringLiteral("--fod-generate"), QStringLiteral("--plain-every"), QStringLiteral("7")}
+                   : QStringList{QStringLiteral("--bench-text")};
+    if (!sim.start(QStringList{QStringLiteral("--mode"), QStringLiteral("app")} + simText +
+                   QStringList{QStringLiteral("--pace"), QStringLiteral("--app-area-size"), QStringLiteral("4096")})) {
         std::fprintf(stderr, "%s\n", qPrintable(sim.errorText()));
         return 1;
     }
 
-    const double aloneLineUse = simulatorAloneLineUse(link);
+    const double aloneLineUse = screenshot ? 0.0 : simulatorAloneLineUse(link);
 
-    std::printf("Terminal tab benchmark: zavlo-sim printing BENCH lines back to back at 115200 baud; the real "
-                "MainWindow on platform \"%s\"; %d s, a report every %d s\n",
-                qPrintable(QGuiApplication::platformName()), options.seconds, options.reportEvery);
-    std::printf("simulator: %s %s\n", qPrintable(options.simProgram),
-                qPrintable(sim.arguments().join(QLatin1Char(' '))));
-    std::printf("the simulator alone, read by a loop that only counts bytes for %d s: line use %.3f of 11520 B/s\n",
-                kCalibrationMs / 1000, aloneLineUse);
-    std::printf("targets: no growing backlog, GUI thread under 25%% of one core, memory flat once the pane's bound is "
-                "reached\n");
-    std::fflush(stdout);
+    if (!screenshot) {
+        std::printf("Terminal tab benchmark: zavlo-sim printing BENCH lines back to back at 115200 baud; the real "
+                    "MainWindow on platform \"%s\"; %d s, a report every %d s; time stamps %s, session log %s\n",
+                    qPrintable(QGuiApplication::platformName()), options.seconds, options.reportEvery,
+                    options.timeStamps ? "on" : "off", options.log ? "on" : "off");
+        std::printf("simulator: %s %s\n", qPrintable(options.simProgram),
+                    qPrintable(sim.arguments().join(QLatin1Char(' '))));
+        std::printf("the simulator alone, read by a loop that only counts bytes for %d s: line use %.3f of 11520 B/s\n",
+                    kCalibrationMs / 1000, aloneLineUse);
+        std::printf("targets: no growing backlog, GUI thread under 25%% of one core, memory flat once the pane's bound "
+                    "is reached, the session log complete\n");
+        std::fflush(stdout);
+    }
 
     MainWindow::setComPortEnumerator([link] {
         return QList<MainWindow::ComPortEntry>{
@@ -600,8 +693,11 @@ int main(int argc, char *argv[])
     auto *tabs = findWidget<QTabWidget>(*window, "tabWidget");
     auto *pane = findWidget<QTextBrowser>(*window, "terminalOutput");
     auto *console = findWidget<QTextBrowser>(*window, "fwConsoleBrowser");
+    auto *stampsBox = findWidget<QCheckBox>(*window, "terminalTimeStampsBox");
+    auto *logButton = findWidget<QAbstractButton>(*window, "terminalLogButton");
+    auto *input = findWidget<QLineEdit>(*window, "terminalInput");
     QTabBar *tabBar = tabs ? tabs->findChild<QTabBar *>(QString(), Qt::FindDirectChildrenOnly) : nullptr;
-    if (!connectButton || !tabs || !pane || !console || !tabBar)
+    if (!connectButton || !tabs || !pane || !console || !stampsBox || !logButton || !input || !tabBar)
         return 1;
 
     QTest::mouseClick(connectButton, Qt::LeftButton);
@@ -616,15 +712,43 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "the board was not found: %s\n", qPrintable(console->toPlainText()));
         return 1;
     }
+    if (options.timeStamps || screenshot)
+        QTest::mouseClick(stampsBox, Qt::LeftButton);
+    if (options.log && !screenshot) {
+        QTest::mouseClick(logButton, Qt::LeftButton);
+        if (!logButton->isChecked()) {
+            std::fprintf(stderr, "the session log did not start: %s\n", qPrintable(console->toPlainText()));
+            return 1;
+        }
+    }
 
-    PaneWatcher watcher(pane, size_t(options.reportEvery) * kLinesPerSecondCapacity);
+    std::optional<PaneWatcher> watcher;
+    if (!screenshot)
+        watcher.emplace(pane, size_t(options.reportEvery) * kLinesPerSecondCapacity);
     QTest::mouseClick(tabBar, Qt::LeftButton, Qt::NoModifier, tabBar->tabRect(kTerminalTab).center());
     if (tabs->currentIndex() != kTerminalTab) {
         std::fprintf(stderr, "the Terminal tab could not be chosen\n");
         return 1;
     }
 
-    Measurement measurement(options, pane, watcher, sim, aloneLineUse);
+    if (screenshot) {
+        QTest::qWait(kScreenshotTextMs);
+        QTest::keyClicks(input, QStringLiteral("status"));
+        QTest::qWait(200);
+        // What the X server shows where the window is, as the user would see it.
+        const QRect frame = window->frameGeometry();
+        const QPixmap shot =
+            QGuiApplication::primaryScreen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+        if (shot.isNull() || !shot.save(options.screenshot, "PNG")) {
+            std::fprintf(stderr, "cannot save %s\n", qPrintable(options.screenshot));
+            return 1;
+        }
+        window.reset();
+        sim.stop();
+        return 0;
+    }
+
+    Measurement measurement(options, pane, *watcher, sim, aloneLineUse);
     measurement.run();
 
     QTest::mouseClick(connectButton, Qt::LeftButton);
@@ -633,6 +757,10 @@ int main(int argc, char *argv[])
     window.reset();
     const SimProcess::Counters finalSim = sim.stop();
 
-    measurement.summarize(finalSim);
+    // Closed with the port: every line the pane showed must be in it by now.
+    const LogCheck log =
+        options.log ? readSessionLog(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/zavlo-gui/logs"))
+                    : LogCheck{};
+    measurement.summarize(finalSim, log);
     return 0;
 }

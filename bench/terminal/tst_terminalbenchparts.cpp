@@ -59,6 +59,10 @@ void TestTerminalBenchParts::feed_rebuildsLinesAndCountsSequence_data()
         << QStringList{kPara + QStringLiteral("BENCH seq= 5 t_us= 1") + kPara + QStringLiteral("BENCH seq= 6 t_us= 2") +
                        kPara}
         << QList<qulonglong>{5, 6} << QList<qlonglong>{1, 2} << 44 << 0 << 0 << 0 << 0;
+    QTest::newRow("time stamps in front, as the pane and the log show them")
+        << QStringList{QStringLiteral("12:00:01.250 BENCH seq= 3 t_us= 30\n12:00:01.2"),
+                       QStringLiteral("60 BENCH seq= 4 t_us= 40\n")}
+        << QList<qulonglong>{3, 4} << QList<qlonglong>{30, 40} << 46 << 0 << 0 << 0 << 0;
     QTest::newRow("unfinished last line waits for its end")
         << QStringList{line(1, 10) + QStringLiteral("BENCH seq= 2 t_us= 2")} << QList<qulonglong>{1}
         << QList<qlonglong>{10} << 23 << 0 << 0 << 0 << 0;

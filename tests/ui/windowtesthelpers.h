@@ -98,6 +98,7 @@ inline void detachFromWorker(MainWindow &window)
     QObject::disconnect(&window, &MainWindow::fodGainChanged, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::fodSaveCapture, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::fodLoadCapture, nullptr, nullptr);
+    QObject::disconnect(&window, &MainWindow::terminalSendRequest, nullptr, nullptr);
 }
 
 // A window whose port list holds the given ports and whose requests go nowhere.

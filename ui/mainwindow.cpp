@@ -230,6 +230,7 @@ void MainWindow::disconnectCOMPortResponse()
         appendConsoleMessage(QStringLiteral("Board is now disconnected."));
         boardConnected = false;
     }
+    blankBoardRows();
     appendConsoleMessage(QStringLiteral("Successfully closed COM port."));
     comPortOpen = false;
     updateControls();
@@ -239,6 +240,8 @@ void MainWindow::boardConnectedStatus(bool connected)
 {
     qDebug() << "Board is" << connected;
     boardConnected = connected;
+    if (!connected)
+        blankBoardRows();
 }
 
 void MainWindow::tabSelected()

@@ -13,6 +13,7 @@
 
 #include <functional>
 
+class QCheckBox;
 class QTreeWidgetItem;
 class SerialWorker;
 
@@ -120,6 +121,13 @@ private:
     void appendConsoleMessage(const QString &msg);
     void populateComPorts();
     void setInfoRow(int row, const QString &text);
+    // Checks and enables a section box exactly when the image offers the section, tells the
+    // worker, and shows the section's version in its row or nothing.
+    void offerSection(QCheckBox *box, bool &offered, bool valid, int row, const QString &versionText);
+    // A file that cannot be flashed: no box offered, its rows and path blank, the reason shown.
+    void refuseFirmwareFile(const QString &reason);
+    // Rows 1 to 7 describe the connected board or nothing.
+    void blankBoardRows();
 
     Ui::MainWindow *ui;
     WorkerThread workerThread;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "fod/calareawrite.h"
 #include "fod/fodtypes.h"
 #include "target/rwtarget.h"
 
@@ -7,8 +8,10 @@
 
 // The value types that travel by value through queued connections between the window and the
 // worker thread. The information record is declared beside its struct; the board type lives in
-// the plain C++ fit core, so it is declared here.
+// the plain C++ fit core and the calibration write's state beside a writer without Qt signals,
+// so they are declared here.
 Q_DECLARE_METATYPE(FOD_BOARD_TYPE_T)
+Q_DECLARE_METATYPE(CalWriteState)
 
 // The window's working tabs by index, as tabIndexChanged carries them: the worker keeps the
 // board in its bootloader on the first and routes its text on the other two.
@@ -19,10 +22,11 @@ enum WorkingTab : int {
     kWorkingTabCount = 3,
 };
 
-// Registers both under the names their queued signals use; called once before any window or
+// Registers them under the names their queued signals use; called once before any window or
 // worker exists.
 inline void registerCrossThreadTypes()
 {
     qRegisterMetaType<RWTarget::APP_BL_REG_RO_T>("RWTarget::APP_BL_REG_RO_T");
     qRegisterMetaType<FOD_BOARD_TYPE_T>("FOD_BOARD_TYPE_T");
+    qRegisterMetaType<CalWriteState>("CalWriteState");
 }

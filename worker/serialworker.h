@@ -40,6 +40,8 @@ signals:
     void terminalOutputMessage(QString msg);
     void fodOutputMessage(QString msg);
     void gainCalculationStatus(bool);
+    // Where a write of the board's calibration area stands, and at last how it ended.
+    void calibrationWriteState(CalWriteState state);
 
 public slots:
     void doStart();
@@ -47,6 +49,9 @@ public slots:
     void disconnectCOMPortRequest();
     void flashDeviceRequest(QString filePath);
     void cancelFlashDeviceRequest();
+    // Runs on the caller's thread, like the flash cancel: stops a calibration area write that has
+    // not written its first block yet.
+    void cancelCalibrationWriteRequest();
     void timerCallback();
     void checkBoxUpdateFlashApp(bool);
     void checkBoxUpdateFlashSettings(bool);
@@ -77,6 +82,7 @@ private:
     bool portOpen = false;
     RWTarget target;
     std::atomic_bool cancelRequested{false};
+    std::atomic_bool calibrationWriteCancelRequested{false};
     bool boardDetected = false;
     QTimer *pollTimer = nullptr;
     bool flashBusy = false;

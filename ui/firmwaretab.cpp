@@ -68,11 +68,12 @@ void MainWindow::prepareFirmwareTab()
 void MainWindow::updateFirmwareTabControls()
 {
     ui->fwFlashFirmwareButton->setText(flashing ? kCancelText : kFlashFirmwareText);
-    ui->fwFlashFirmwareButton->setEnabled(!cancellingFlash);
-    ui->fwTabCBFlashApp->setEnabled(sectionBoxes.app);
-    ui->fwTabCBFlashSettings->setEnabled(sectionBoxes.settings);
-    ui->fwTabCBFlashCal->setEnabled(sectionBoxes.calibration);
-    ui->fwTabCBIgnoreHWID->setEnabled(sectionBoxes.ignoreHardwareId);
+    ui->fwFlashFirmwareButton->setEnabled(!cancellingFlash && !closeRequested);
+    ui->fwLoadFirmwareButton->setEnabled(!closeRequested);
+    ui->fwTabCBFlashApp->setEnabled(sectionBoxes.app && !closeRequested);
+    ui->fwTabCBFlashSettings->setEnabled(sectionBoxes.settings && !closeRequested);
+    ui->fwTabCBFlashCal->setEnabled(sectionBoxes.calibration && !closeRequested);
+    ui->fwTabCBIgnoreHWID->setEnabled(sectionBoxes.ignoreHardwareId && !closeRequested);
 }
 
 void MainWindow::setFirmwareFilePath(const QString &path)
@@ -202,7 +203,7 @@ void MainWindow::updateBlAppInfo(RWTarget::APP_BL_REG_RO_T data)
                                                   : QString());
     setInfoRow(ROW_BOARD_SERIAL, calibration ? board.serialNumber() : QString());
 
-    if (commandLineMode && boardConnected) {
+    if (commandLineMode && boardConnected && !closeRequested) {
         loadFirmwareFile();
         on_fwFlashFirmwareButton_clicked();
     }
@@ -256,13 +257,12 @@ void MainWindow::rw_response(RWTarget::RW_RESPONSE_T response)
     updateControls();
 
     if (commandLineMode) {
-        commandLineMode = false;
         // The port is closed ahead of any further poll, which would otherwise send the board that
         // has just been started on its new firmware back into its bootloader.
         emit disconnectCOMPortRequest();
-        qDebug() << "Exiting with response" << static_cast<int>(response);
-        QCoreApplication::exit(static_cast<int>(response));
+        endCommandLineRun(static_cast<int>(response));
     }
+    finishCloseWhenIdle();
 }
 
 void MainWindow::on_fwClearConsoleButton_clicked()

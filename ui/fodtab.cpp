@@ -7,6 +7,8 @@
 #include <QDebug>
 #include <QRegularExpression>
 
+#include <cstdio>
+
 // The FOD tab: capture of the board's measurement lines, the gain buttons and the calculation.
 
 namespace {
@@ -28,15 +30,15 @@ void MainWindow::prepareFodTab()
 
 void MainWindow::updateFodTabControls()
 {
-    const bool ready = comPortOpen && !capturing && !calculating;
+    const bool ready = comPortOpen && !capturing && !calculating && !closeRequested;
     ui->fodControlButton->setText(capturing ? kStopCaptureText : kStartCaptureText);
-    ui->fodControlButton->setEnabled(comPortOpen && !calculating);
-    ui->fodClearBuffer->setEnabled(!capturing && !calculating);
+    ui->fodControlButton->setEnabled(comPortOpen && !calculating && !closeRequested);
+    ui->fodClearBuffer->setEnabled(!capturing && !calculating && !closeRequested);
     ui->fodCalculateGains->setEnabled(ready);
     ui->fodAutomotiveSelected->setEnabled(ready);
     ui->fodXMCSelected->setEnabled(ready);
     // The gain switch is an XMC board's; the board type cannot change during a capture.
-    const bool gains = capturing && ui->fodXMCSelected->isChecked();
+    const bool gains = capturing && ui->fodXMCSelected->isChecked() && !closeRequested;
     ui->fodButtonGain2->setEnabled(gains);
     ui->fodButtonGain3->setEnabled(gains);
     ui->fodButtonGain4->setEnabled(gains);
@@ -71,12 +73,42 @@ void MainWindow::on_fodCalculateGains_clicked()
 void MainWindow::gainCalculationStatus(bool)
 {
     calculating = false;
+    calibrationWrite = CalWriteState::Idle;
     updateControls();
+    finishCloseWhenIdle();
+}
+
+void MainWindow::calibrationWriteState(CalWriteState state)
+{
+    calibrationWrite = state;
+    switch (state) {
+    case CalWriteState::Completed:
+        appendFodNotice(QStringLiteral("Calibration write completed.\r\n"));
+        break;
+    case CalWriteState::Cancelled:
+        appendFodNotice(QStringLiteral("Calibration write cancelled before anything was written.\r\n"));
+        break;
+    case CalWriteState::Interrupted:
+        appendFodNotice(QStringLiteral("Calibration write interrupted: the calibration area may be partly written. "
+                                       "Run 'Calculate Gains' again.\r\n"));
+        break;
+    default:
+        break;
+    }
 }
 
 void MainWindow::fodOutputMessage(QString msg)
 {
     TextPanes::append(ui->fodCapture, msg);
+}
+
+void MainWindow::appendFodNotice(const QString &text)
+{
+    TextPanes::append(ui->fodCapture, text);
+    if (commandLineMode) {
+        std::fputs(qPrintable(text.trimmed() + QLatin1Char('\n')), stdout);
+        std::fflush(stdout);
+    }
 }
 
 void MainWindow::on_fodXMCSelected_clicked()

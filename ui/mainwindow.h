@@ -14,6 +14,7 @@
 #include <functional>
 
 class QCheckBox;
+class QCloseEvent;
 class QTreeWidgetItem;
 class SerialWorker;
 
@@ -52,6 +53,8 @@ public:
 
     void setCommandLineMode();
     void setFirmwareFilePath(const QString &path);
+    // A command-line flash that has produced no result yet.
+    bool commandLineRunPending() const { return commandLineMode; }
 
     // Reads the header of the selected image, shows it and sets the section check boxes.
     void loadFirmwareFile();
@@ -60,6 +63,7 @@ signals:
     void connectCOMPortRequest(QString port);
     void disconnectCOMPortRequest();
     void cancelFlashDeviceRequest();
+    void cancelCalibrationWriteRequest();
     void flashDeviceRequest(QString filePath);
     void tabIndexChanged(int tabIndex);
     void fodCaptureControl(bool);
@@ -80,6 +84,16 @@ public slots:
     void terminalOutputMessage(QString msg);
     void fodOutputMessage(QString msg);
     void gainCalculationStatus(bool);
+    void calibrationWriteState(CalWriteState state);
+
+    // The one way the window goes, whoever asks (the close button, a stop signal, the session
+    // manager): a running flash is cancelled, a calibration write is cancelled before its first
+    // block or else finished; then the window hides and ends the event loop. A command-line run
+    // that has produced no result by then ends with `commandLineExitCode`, any other with 0.
+    void requestClose(int commandLineExitCode = RWTarget::RW_CANCELLED);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void on_configCalTree_itemDoubleClicked(QTreeWidgetItem *item, int column);
@@ -114,6 +128,14 @@ private:
     void updateFodTabControls();
 
     void connectWorker();
+    // Asks the worker to stop what can be stopped: a flash between blocks, a calibration write
+    // before its first block write.
+    void cancelRunningWork();
+    void finishCloseWhenIdle();
+    void endCommandLineRun(int code);
+    void endEventLoop(int code);
+    // A FOD pane line of the window's own; a command-line run also logs it on stdout.
+    void appendFodNotice(const QString &text);
     void prepareFirmwareTab();
     void prepareTerminalTab();
     void prepareFodTab();
@@ -143,8 +165,14 @@ private:
     bool cancellingFlash = false;
     bool capturing = false;
     bool calculating = false;
+    CalWriteState calibrationWrite = CalWriteState::Idle; // as the worker last reported it
     // A flash from the command line: started without a click, ends the program.
     bool commandLineMode = false;
+    // Closing: asked for, waiting for the worker, done.
+    bool closeRequested = false;
+    bool closeFinished = false;
+    bool eventLoopEnded = false;
+    int closeExitCode = RWTarget::RW_CANCELLED;
 
     QString firmwareFilePath;
     QString lastDirectory;

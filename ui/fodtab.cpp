@@ -105,6 +105,7 @@ void MainWindow::fodOutputMessage(QString msg)
 void MainWindow::appendFodNotice(const QString &text)
 {
     TextPanes::append(ui->fodCapture, text);
+    qDebug().noquote() << text.trimmed();
     if (commandLineMode) {
         std::fputs(qPrintable(text.trimmed() + QLatin1Char('\n')), stdout);
         std::fflush(stdout);

@@ -134,7 +134,7 @@ private:
     void finishCloseWhenIdle();
     void endCommandLineRun(int code);
     void endEventLoop(int code);
-    // A FOD pane line of the window's own; a command-line run also logs it on stdout.
+    // A FOD pane line of the window's own, also in the debug log and, on the command line, on stdout.
     void appendFodNotice(const QString &text);
     void prepareFirmwareTab();
     void prepareTerminalTab();

@@ -253,7 +253,6 @@ void tst_WindowWithBoard::flashAfterASecondChoice_writesOnlyWhatTheScreenOffers(
 
     BoardSimulator sim;
     QVERIFY2(sim.start(), sim.lastError().c_str());
-    const std::vector<uint8_t> settingsBefore = sim.snapshot().settings;
     ImageSpec good;
     good.applicationSize = 2048;
     const QString goodPath = dir.filePath(QStringLiteral("good.bin"));
@@ -292,10 +291,6 @@ void tst_WindowWithBoard::flashAfterASecondChoice_writesOnlyWhatTheScreenOffers(
 
     const std::set<int> seen = blockWriteCommands(sim);
     QCOMPARE(QList<int>(seen.begin(), seen.end()), blockCommands);
-    if (!blockCommands.contains(SimCmd::WRITE_SETTINGS))
-        QVERIFY(sim.snapshot().settings == settingsBefore);
-    if (second == "dialog cancelled")
-        QCOMPARE(head(sim.snapshot().application, good.applicationSize), head(imageApplicationBytes(good), 4096));
 }
 
 void tst_WindowWithBoard::secondBoard_showsOnlyItsOwnIdentity()

@@ -1,21 +1,11 @@
 #pragma once
 
+#include "fod/calareawrite.h"
 #include "fod/fodmessages.h"
 #include "fod/fodtypes.h"
 #include "target/rwtarget.h"
 
 class QSerialPort;
-
-// Timing of the calibration write. The defaults are what the board and its user need; tests
-// shorten them to walk every failure path quickly.
-struct FodCalWriteTiming {
-    int catchWindowMs = 9999; // no new catch pass starts after this much time
-    int pingsPerBurst = 30;
-    int pingGapMs = 5;
-    int settleMs = 1000; // after the bootloader was caught
-    int blockReadAttempts = 10;
-    int returnPauseMs = 10; // after sending the board back to its application
-};
 
 constexpr int FOD_CAL_READ_SIZE = 888;
 
@@ -26,7 +16,8 @@ int fodCalDataSize(int pageSize);
 // Writes fitted FOD parameters into the board's calibration area: asks the user to power-cycle
 // the board, catches its bootloader, reads the area, patches the FOD fields, writes the area
 // back and returns the board to its application. The area is written only from a complete
-// read. Its texts for the FOD pane and the debug log go to `messages`. True when the area was
-// written.
+// read. Its texts for the FOD pane and the debug log go to `messages`, its states to `control`,
+// whose cancel flag stops it before its first block write. True when the area was written.
 bool writeFodParameters(RWTarget &target, QSerialPort &port, FOD_BOARD_TYPE_T board, const FodGainResult &result,
-                        const FodMessages &messages, const FodCalWriteTiming &timing = FodCalWriteTiming());
+                        const FodMessages &messages, const FodCalWriteTiming &timing = FodCalWriteTiming(),
+                        const CalWriteControl &control = CalWriteControl());

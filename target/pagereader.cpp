@@ -3,7 +3,7 @@
 #include <QSerialPort>
 
 bool readPageInPieces(RWTarget &target, QSerialPort &port, PageKind page, QByteArray &buffer, quint16 size,
-                      quint16 pieceSize)
+                      quint16 pieceSize, const std::atomic_bool *stop)
 {
     if (size == 0)
         return true;
@@ -19,6 +19,8 @@ bool readPageInPieces(RWTarget &target, QSerialPort &port, PageKind page, QByteA
     QByteArray scratch(size, char(0xCC));
     quint32 offset = 0;
     while (offset < total) {
+        if (stop && stop->load())
+            return false;
         const quint32 count = qMin(total - offset, piece);
         scratch.fill(char(0xCC), int(count));
         const bool ok = page == PageKind::Settings

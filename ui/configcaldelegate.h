@@ -11,6 +11,12 @@ class configCalDelegate : public QItemDelegate
 public:
     explicit configCalDelegate(QObject *parent = nullptr);
 
+    // Only the value of a row without children can be edited; names and group values ("---")
+    // stay read-only, whichever trigger asks for an editor.
+    static bool isValueCell(int column, bool topLevel, bool hasChildren);
+    // An optional sign and decimal digits (ASCII only, no group separators), within int32.
+    static bool isWholeDecimalNumber(const QString &text);
+
     QWidget *createEditor(QWidget *parent, const QStyleOptionViewItem &option, const QModelIndex &index) const override;
     void setEditorData(QWidget *editor, const QModelIndex &index) const override;
     void setModelData(QWidget *editor, QAbstractItemModel *model, const QModelIndex &index) const override;

@@ -17,11 +17,10 @@ void MainWindow::on_configCalTree_itemDoubleClicked(QTreeWidgetItem *item, int c
     if (!item)
         return;
     Qt::ItemFlags flags = item->flags();
-    const bool groupValue = column == 1 && item->parent() == nullptr && item->childCount() > 0;
-    if (column == 0 || groupValue)
-        flags &= ~Qt::ItemIsEditable;
-    else
+    if (configCalDelegate::isValueCell(column, item->parent() == nullptr, item->childCount() > 0))
         flags |= Qt::ItemIsEditable;
+    else
+        flags &= ~Qt::ItemIsEditable;
     item->setFlags(flags);
 }
 

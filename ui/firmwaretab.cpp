@@ -68,11 +68,12 @@ void MainWindow::prepareFirmwareTab()
 void MainWindow::updateFirmwareTabControls()
 {
     ui->fwFlashFirmwareButton->setText(flashing ? kCancelText : kFlashFirmwareText);
-    ui->fwFlashFirmwareButton->setEnabled(!cancellingFlash);
-    ui->fwTabCBFlashApp->setEnabled(sectionBoxes.app);
-    ui->fwTabCBFlashSettings->setEnabled(sectionBoxes.settings);
-    ui->fwTabCBFlashCal->setEnabled(sectionBoxes.calibration);
-    ui->fwTabCBIgnoreHWID->setEnabled(sectionBoxes.ignoreHardwareId);
+    ui->fwFlashFirmwareButton->setEnabled(!cancellingFlash && !closeRequested);
+    ui->fwLoadFirmwareButton->setEnabled(!closeRequested);
+    ui->fwTabCBFlashApp->setEnabled(sectionBoxes.app && !closeRequested);
+    ui->fwTabCBFlashSettings->setEnabled(sectionBoxes.settings && !closeRequested);
+    ui->fwTabCBFlashCal->setEnabled(sectionBoxes.calibration && !closeRequested);
+    ui->fwTabCBIgnoreHWID->setEnabled(sectionBoxes.ignoreHardwareId && !closeRequested);
 }
 
 void MainWindow::setFirmwareFilePath(const QString &path)
@@ -104,37 +105,56 @@ void MainWindow::setInfoRow(int row, const QString &text)
 
 void MainWindow::on_fwLoadFirmwareButton_clicked()
 {
-    firmwareFilePath =
+    const QString path =
         QFileDialog::getOpenFileName(this, QStringLiteral("Select .bin File:"), lastDirectory, QStringLiteral("*.bin"));
-    lastDirectory = QFileInfo(firmwareFilePath).path();
+    // A cancelled dialog leaves the loaded file, the rows and the boxes as they were.
+    if (path.isEmpty())
+        return;
+    firmwareFilePath = path;
+    lastDirectory = QFileInfo(path).path();
     loadFirmwareFile();
+}
+
+void MainWindow::offerSection(QCheckBox *box, bool &offered, bool valid, int row, const QString &versionText)
+{
+    offered = valid;
+    setCheckBoxAndNotify(box, valid);
+    setInfoRow(row, valid ? versionText : QString());
+}
+
+void MainWindow::refuseFirmwareFile(const QString &reason)
+{
+    // Nothing of a refused file may stay selectable, or a flash would write bytes the screen disowns.
+    offerSection(ui->fwTabCBFlashApp, sectionBoxes.app, false, ROW_IMAGE_FW_VERSION, QString());
+    offerSection(ui->fwTabCBFlashSettings, sectionBoxes.settings, false, ROW_IMAGE_SETTINGS_VERSION, QString());
+    offerSection(ui->fwTabCBFlashCal, sectionBoxes.calibration, false, ROW_IMAGE_CAL_VERSION, QString());
+    sectionBoxes.ignoreHardwareId = false;
+    for (int row : {ROW_IMAGE_PART_NUMBER, ROW_IMAGE_HW_ID, ROW_IMAGE_DESCRIPTION})
+        setInfoRow(row, QString());
+    ui->fwImagePath->clear();
+    updateFirmwareTabControls();
+    appendConsoleMessage(reason);
 }
 
 void MainWindow::loadFirmwareFile()
 {
-    QFile file(firmwareFilePath);
-    if (firmwareFilePath.isEmpty() || !file.open(QIODevice::ReadOnly))
+    if (firmwareFilePath.isEmpty())
         return;
+    QFile file(firmwareFilePath);
+    if (!file.open(QIODevice::ReadOnly)) {
+        refuseFirmwareFile(QStringLiteral("Unable to open firmware file: ") + file.errorString());
+        return;
+    }
     const FirmwareImage image(file.readAll());
     file.close();
 
     if (!image.hasMagic()) {
-        setCheckBoxAndNotify(ui->fwTabCBFlashApp, false);
-        sectionBoxes.app = false;
-        sectionBoxes.ignoreHardwareId = false;
-        updateFirmwareTabControls();
-        appendConsoleMessage(QStringLiteral("Incorrect file type!"));
+        refuseFirmwareFile(QStringLiteral("Incorrect file type!"));
         return;
     }
-
     // A file that ends inside its header or its sections offers nothing to flash.
     if (!image.hasCompleteSections()) {
-        setCheckBoxAndNotify(ui->fwTabCBFlashApp, false);
-        setCheckBoxAndNotify(ui->fwTabCBFlashSettings, false);
-        setCheckBoxAndNotify(ui->fwTabCBFlashCal, false);
-        sectionBoxes = SectionBoxes();
-        updateFirmwareTabControls();
-        appendConsoleMessage(QStringLiteral("Firmware file is truncated!"));
+        refuseFirmwareFile(QStringLiteral("Firmware file is truncated!"));
         return;
     }
 
@@ -143,35 +163,25 @@ void MainWindow::loadFirmwareFile()
 
     ui->fwImagePath->setText(firmwareFilePath);
 
-    sectionBoxes.app = true;
     sectionBoxes.ignoreHardwareId = true;
-    setCheckBoxAndNotify(ui->fwTabCBFlashApp, true);
-
-    setInfoRow(ROW_IMAGE_FW_VERSION, version);
+    offerSection(ui->fwTabCBFlashApp, sectionBoxes.app, true, ROW_IMAGE_FW_VERSION, version);
     setInfoRow(ROW_IMAGE_PART_NUMBER, QString::number(image.partNumber()));
     setInfoRow(ROW_IMAGE_HW_ID, QString::number(image.hardwareId()));
     setInfoRow(ROW_IMAGE_DESCRIPTION, image.description());
 
-    // An empty section is taken off; one without its magic leaves its box and row as they were.
-    const auto offerSection = [this](QCheckBox *box, bool &offered, quint32 size, bool valid, int row,
-                                     const QString &versionText) {
-        if (size == 0) {
-            emit box->clicked(false);
-            box->setChecked(false);
-            offered = false;
-        } else if (valid) {
-            offered = true;
-            setCheckBoxAndNotify(box, true);
-            setInfoRow(row, versionText);
-        }
-    };
-    offerSection(ui->fwTabCBFlashSettings, sectionBoxes.settings, image.settingsSize(), image.settingsSectionValid(),
+    // A section that is empty or lacks its magic is not offered, whatever the previous image had.
+    offerSection(ui->fwTabCBFlashSettings, sectionBoxes.settings, image.settingsSectionValid(),
                  ROW_IMAGE_SETTINGS_VERSION,
                  WindowTexts::recordVersionText(image.settingsVersionMajor(), image.settingsVersionMinor()));
-    offerSection(ui->fwTabCBFlashCal, sectionBoxes.calibration, image.calibrationSize(),
-                 image.calibrationSectionValid(), ROW_IMAGE_CAL_VERSION,
+    offerSection(ui->fwTabCBFlashCal, sectionBoxes.calibration, image.calibrationSectionValid(), ROW_IMAGE_CAL_VERSION,
                  WindowTexts::recordVersionText(image.calibrationVersionMajor(), image.calibrationVersionMinor()));
     updateFirmwareTabControls();
+}
+
+void MainWindow::blankBoardRows()
+{
+    for (int row = ROW_BL_VERSION; row <= ROW_BOARD_SERIAL; ++row)
+        setInfoRow(row, QString());
 }
 
 void MainWindow::updateBlAppInfo(RWTarget::APP_BL_REG_RO_T data)
@@ -182,17 +192,18 @@ void MainWindow::updateBlAppInfo(RWTarget::APP_BL_REG_RO_T data)
     setInfoRow(ROW_APP_FW_VERSION, FirmwareImage::versionText(board.appFirmwareVersion()));
     setInfoRow(ROW_APP_HW_ID, QString::number(board.hardwareId()));
 
-    if (board.hasSettingsRecord())
-        setInfoRow(ROW_BOARD_SETTINGS_VERSION,
-                   WindowTexts::recordVersionText(board.settingsVersion().major, board.settingsVersion().minor));
+    // A record without its magic says nothing about this board; the previous board's values go.
+    setInfoRow(ROW_BOARD_SETTINGS_VERSION,
+               board.hasSettingsRecord()
+                   ? WindowTexts::recordVersionText(board.settingsVersion().major, board.settingsVersion().minor)
+                   : QString());
+    const bool calibration = board.hasCalibrationRecord();
+    setInfoRow(ROW_BOARD_CAL_VERSION, calibration ? WindowTexts::recordVersionText(board.calibrationVersion().major,
+                                                                                   board.calibrationVersion().minor)
+                                                  : QString());
+    setInfoRow(ROW_BOARD_SERIAL, calibration ? board.serialNumber() : QString());
 
-    if (board.hasCalibrationRecord()) {
-        setInfoRow(ROW_BOARD_CAL_VERSION,
-                   WindowTexts::recordVersionText(board.calibrationVersion().major, board.calibrationVersion().minor));
-        setInfoRow(ROW_BOARD_SERIAL, board.serialNumber());
-    }
-
-    if (commandLineMode && boardConnected) {
+    if (commandLineMode && boardConnected && !closeRequested) {
         loadFirmwareFile();
         on_fwFlashFirmwareButton_clicked();
     }
@@ -246,13 +257,12 @@ void MainWindow::rw_response(RWTarget::RW_RESPONSE_T response)
     updateControls();
 
     if (commandLineMode) {
-        commandLineMode = false;
         // The port is closed ahead of any further poll, which would otherwise send the board that
         // has just been started on its new firmware back into its bootloader.
         emit disconnectCOMPortRequest();
-        qDebug() << "Exiting with response" << static_cast<int>(response);
-        QCoreApplication::exit(static_cast<int>(response));
+        endCommandLineRun(static_cast<int>(response));
     }
+    finishCloseWhenIdle();
 }
 
 void MainWindow::on_fwClearConsoleButton_clicked()

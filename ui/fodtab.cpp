@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <cstdio>
+
 // The FOD tab: capture of the board's measurement lines, capture files, the gain buttons, the
 // calculation and the plot of its fit.
 
@@ -37,10 +39,10 @@ void MainWindow::prepareFodTab()
 
 void MainWindow::updateFodTabControls()
 {
-    const bool idle = !capturing && !calculating;
+    const bool idle = !capturing && !calculating && !closeRequested;
     const bool ready = (comPortOpen || captureLoaded) && idle;
     ui->fodControlButton->setText(capturing ? kStopCaptureText : kStartCaptureText);
-    ui->fodControlButton->setEnabled(comPortOpen && !calculating);
+    ui->fodControlButton->setEnabled(comPortOpen && !calculating && !closeRequested);
     ui->fodClearBuffer->setEnabled(idle);
     ui->fodSaveCapture->setEnabled(idle);
     ui->fodLoadCapture->setEnabled(idle);
@@ -48,7 +50,7 @@ void MainWindow::updateFodTabControls()
     ui->fodAutomotiveSelected->setEnabled(ready);
     ui->fodXMCSelected->setEnabled(ready);
     // The gain switch is an XMC board's; the board type cannot change during a capture.
-    const bool gains = capturing && ui->fodXMCSelected->isChecked();
+    const bool gains = capturing && ui->fodXMCSelected->isChecked() && !closeRequested;
     ui->fodButtonGain2->setEnabled(gains);
     ui->fodButtonGain3->setEnabled(gains);
     ui->fodButtonGain4->setEnabled(gains);
@@ -114,7 +116,28 @@ void MainWindow::on_fodCalculateGains_clicked()
 void MainWindow::gainCalculationStatus(bool)
 {
     calculating = false;
+    calibrationWrite = CalWriteState::Idle;
     updateControls();
+    finishCloseWhenIdle();
+}
+
+void MainWindow::calibrationWriteState(CalWriteState state)
+{
+    calibrationWrite = state;
+    switch (state) {
+    case CalWriteState::Completed:
+        appendFodNotice(QStringLiteral("Calibration write completed.\r\n"));
+        break;
+    case CalWriteState::Cancelled:
+        appendFodNotice(QStringLiteral("Calibration write cancelled before anything was written.\r\n"));
+        break;
+    case CalWriteState::Interrupted:
+        appendFodNotice(QStringLiteral("Calibration write interrupted: the calibration area may be partly written. "
+                                       "Run 'Calculate Gains' again.\r\n"));
+        break;
+    default:
+        break;
+    }
 }
 
 void MainWindow::fodFitReport(FodFitReport report)
@@ -125,6 +148,16 @@ void MainWindow::fodFitReport(FodFitReport report)
 void MainWindow::fodOutputMessage(QString msg)
 {
     TextPanes::append(ui->fodCapture, msg);
+}
+
+void MainWindow::appendFodNotice(const QString &text)
+{
+    TextPanes::append(ui->fodCapture, text);
+    qDebug().noquote() << text.trimmed();
+    if (commandLineMode) {
+        std::fputs(qPrintable(text.trimmed() + QLatin1Char('\n')), stdout);
+        std::fflush(stdout);
+    }
 }
 
 void MainWindow::on_fodXMCSelected_clicked()

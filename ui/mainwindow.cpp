@@ -5,6 +5,7 @@
 #include "worker/serialworker.h"
 
 #include <QApplication>
+#include <QCloseEvent>
 #include <QDebug>
 #include <QDesktopWidget>
 #include <QDir>
@@ -20,11 +21,13 @@ const QString kDisconnectText = QStringLiteral("Disconnect");
 // The single-precision constant, multiplied in double precision: 1920 x 1040 gives 1247 x 675.
 constexpr float kScreenShare = 0.65f;
 
-// A flash or a FOD calculation may keep the worker inside one slot for a while; it gets this long
-// to notice the cancel or finish its block before the window goes. With the port open the poll
-// may be inside one exchange with the board (a write of up to 500 ms and a read of up to 3 s):
-// leaving it there would abandon a running thread. A worker without a port gets 300 ms.
-constexpr int kBusyShutdownWaitMs = 5000;
+// A flash or a FOD calculation may keep the worker inside one slot for a while; when the window
+// goes without having waited for it (the event loop ended elsewhere), it gets this long to notice
+// the cancel, or to finish the calibration area's block writes: as long as the grace period of a
+// stop signal. With the port open the poll may be inside one exchange with the board (a write of
+// up to 500 ms and a read of up to 3 s): leaving it there would abandon a running thread. A worker
+// without a port gets 300 ms.
+constexpr int kBusyShutdownWaitMs = 10000;
 constexpr int kOpenPortShutdownWaitMs = 3500;
 constexpr int kIdleShutdownWaitMs = 300;
 
@@ -107,8 +110,7 @@ MainWindow::~MainWindow()
     qDebug() << "Main Window desconstructor";
 
     const bool busy = flashing || calculating;
-    if (flashing)
-        emit cancelFlashDeviceRequest();
+    cancelRunningWork();
     if (comPortOpen)
         emit disconnectCOMPortRequest();
     workerThread.stopAndWait(
@@ -125,6 +127,9 @@ void MainWindow::connectWorker()
             Qt::QueuedConnection);
     connect(worker, &SerialWorker::disconnectCOMPortResponse, this, &MainWindow::disconnectCOMPortResponse);
     connect(this, &MainWindow::cancelFlashDeviceRequest, worker, &SerialWorker::cancelFlashDeviceRequest,
+            Qt::DirectConnection);
+    // Like the flash cancel: the worker is inside the write, so only an atomic flag reaches it.
+    connect(this, &MainWindow::cancelCalibrationWriteRequest, worker, &SerialWorker::cancelCalibrationWriteRequest,
             Qt::DirectConnection);
     connect(worker, &SerialWorker::updateProgressBarRequest, this, &MainWindow::updateProgressBarRequest,
             Qt::BlockingQueuedConnection);
@@ -155,6 +160,7 @@ void MainWindow::connectWorker()
     connect(this, &MainWindow::fodLoadCapture, worker, &SerialWorker::fodLoadCapture);
     connect(worker, &SerialWorker::fodFitReport, this, &MainWindow::fodFitReport);
     connect(this, &MainWindow::terminalSendRequest, worker, &SerialWorker::terminalSendRequest, Qt::QueuedConnection);
+    connect(worker, &SerialWorker::calibrationWriteState, this, &MainWindow::calibrationWriteState);
 }
 
 void MainWindow::updateControls()
@@ -169,9 +175,9 @@ void MainWindow::updateFrameControls()
 {
     ui->comPortConnectButton->setText(comPortOpen ? kDisconnectText : kConnectText);
     // A busy port still counts: the user may free it and connect without a refresh.
-    ui->comPortConnectButton->setEnabled(portsListed && !flashing && !capturing);
-    ui->comPortComboBox->setEnabled(!comPortOpen);
-    ui->comPortRefreshPortsButton->setEnabled(!comPortOpen);
+    ui->comPortConnectButton->setEnabled(portsListed && !flashing && !capturing && !closeRequested);
+    ui->comPortComboBox->setEnabled(!comPortOpen && !closeRequested);
+    ui->comPortRefreshPortsButton->setEnabled(!comPortOpen && !closeRequested);
 
     const bool fodBusy = capturing || calculating;
     ui->tabWidget->setTabEnabled(kFirmwareTab, !fodBusy);
@@ -182,6 +188,73 @@ void MainWindow::updateFrameControls()
 void MainWindow::setCommandLineMode()
 {
     commandLineMode = true;
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    requestClose();
+    event->setAccepted(closeFinished);
+}
+
+void MainWindow::requestClose(int commandLineExitCode)
+{
+    if (!closeRequested) {
+        closeRequested = true;
+        closeExitCode = commandLineExitCode;
+        qDebug() << "Close requested";
+        if (flashing)
+            appendConsoleMessage(QStringLiteral("Closing once the flash has stopped."));
+        if (calculating) {
+            const bool writing =
+                calibrationWrite == CalWriteState::Writing || calibrationWrite == CalWriteState::Returning;
+            appendFodNotice(writing ? QStringLiteral("Closing once the calibration area is written...\r\n")
+                                    : QStringLiteral("Closing: the calibration write is cancelled.\r\n"));
+        }
+        cancelRunningWork();
+        updateControls();
+    }
+    finishCloseWhenIdle();
+}
+
+void MainWindow::cancelRunningWork()
+{
+    if (flashing && !cancellingFlash) {
+        cancellingFlash = true;
+        emit cancelFlashDeviceRequest();
+    }
+    // Always sent during a calculation: the window may not have heard yet that the block writes
+    // began, and the worker ignores the flag from then on.
+    if (calculating)
+        emit cancelCalibrationWriteRequest();
+}
+
+void MainWindow::finishCloseWhenIdle()
+{
+    if (!closeRequested || closeFinished || flashing || calculating)
+        return;
+    closeFinished = true;
+    hide();
+    if (commandLineMode)
+        endCommandLineRun(closeExitCode);
+    else
+        endEventLoop(0);
+}
+
+void MainWindow::endCommandLineRun(int code)
+{
+    commandLineMode = false;
+    qDebug() << "Exiting with response" << code;
+    endEventLoop(code);
+}
+
+void MainWindow::endEventLoop(int code)
+{
+    // The first ending counts: a close that completes after a command-line result must not turn
+    // that result into 0.
+    if (eventLoopEnded)
+        return;
+    eventLoopEnded = true;
+    QCoreApplication::exit(code);
 }
 
 void MainWindow::populateComPorts()
@@ -235,6 +308,7 @@ void MainWindow::disconnectCOMPortResponse()
         appendConsoleMessage(QStringLiteral("Board is now disconnected."));
         boardConnected = false;
     }
+    blankBoardRows();
     appendConsoleMessage(QStringLiteral("Successfully closed COM port."));
     comPortOpen = false;
     updateControls();
@@ -244,6 +318,8 @@ void MainWindow::boardConnectedStatus(bool connected)
 {
     qDebug() << "Board is" << connected;
     boardConnected = connected;
+    if (!connected)
+        blankBoardRows();
 }
 
 void MainWindow::tabSelected()

@@ -14,6 +14,8 @@
 #include <functional>
 
 class LineRecall;
+class QCheckBox;
+class QCloseEvent;
 class QTreeWidgetItem;
 class SerialWorker;
 class TerminalSession;
@@ -54,6 +56,8 @@ public:
 
     void setCommandLineMode();
     void setFirmwareFilePath(const QString &path);
+    // A command-line flash that has produced no result yet.
+    bool commandLineRunPending() const { return commandLineMode; }
 
     // Reads the header of the selected image, shows it and sets the section check boxes.
     void loadFirmwareFile();
@@ -65,6 +69,7 @@ signals:
     void connectCOMPortRequest(QString port);
     void disconnectCOMPortRequest();
     void cancelFlashDeviceRequest();
+    void cancelCalibrationWriteRequest();
     void flashDeviceRequest(QString filePath);
     void tabIndexChanged(int tabIndex);
     void fodCaptureControl(bool);
@@ -89,6 +94,16 @@ public slots:
     void fodOutputMessage(QString msg);
     void gainCalculationStatus(bool);
     void fodFitReport(FodFitReport report);
+    void calibrationWriteState(CalWriteState state);
+
+    // The one way the window goes, whoever asks (the close button, a stop signal, the session
+    // manager): a running flash is cancelled, a calibration write is cancelled before its first
+    // block or else finished; then the window hides and ends the event loop. A command-line run
+    // that has produced no result by then ends with `commandLineExitCode`, any other with 0.
+    void requestClose(int commandLineExitCode = RWTarget::RW_CANCELLED);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void on_configCalTree_itemDoubleClicked(QTreeWidgetItem *item, int column);
@@ -125,6 +140,14 @@ private:
     void updateFodTabControls();
 
     void connectWorker();
+    // Asks the worker to stop what can be stopped: a flash between blocks, a calibration write
+    // before its first block write.
+    void cancelRunningWork();
+    void finishCloseWhenIdle();
+    void endCommandLineRun(int code);
+    void endEventLoop(int code);
+    // A FOD pane line of the window's own, also in the debug log and, on the command line, on stdout.
+    void appendFodNotice(const QString &text);
     void prepareFirmwareTab();
     void prepareTerminalTab();
     void prepareFodTab();
@@ -132,6 +155,13 @@ private:
     void appendConsoleMessage(const QString &msg);
     void populateComPorts();
     void setInfoRow(int row, const QString &text);
+    // Checks and enables a section box exactly when the image offers the section, tells the
+    // worker, and shows the section's version in its row or nothing.
+    void offerSection(QCheckBox *box, bool &offered, bool valid, int row, const QString &versionText);
+    // A file that cannot be flashed: no box offered, its rows and path blank, the reason shown.
+    void refuseFirmwareFile(const QString &reason);
+    // Rows 1 to 7 describe the connected board or nothing.
+    void blankBoardRows();
 
     Ui::MainWindow *ui;
     WorkerThread workerThread;
@@ -150,8 +180,14 @@ private:
     // The capture came from a file: it can be fitted without a port, until a capture or Clear
     // Buffer replaces it.
     bool captureLoaded = false;
+    CalWriteState calibrationWrite = CalWriteState::Idle; // as the worker last reported it
     // A flash from the command line: started without a click, ends the program.
     bool commandLineMode = false;
+    // Closing: asked for, waiting for the worker, done.
+    bool closeRequested = false;
+    bool closeFinished = false;
+    bool eventLoopEnded = false;
+    int closeExitCode = RWTarget::RW_CANCELLED;
 
     QString firmwareFilePath;
     QString lastDirectory;

@@ -148,6 +148,12 @@ void SerialWorker::cancelFlashDeviceRequest()
     cancelRequested = true;
 }
 
+void SerialWorker::cancelCalibrationWriteRequest()
+{
+    qDebug() << "Cancel calibration write";
+    calibrationWriteCancelRequested = true;
+}
+
 void SerialWorker::timerCallback()
 {
     {
@@ -442,7 +448,10 @@ void SerialWorker::fodCalculateGains(FOD_BOARD_TYPE_T board)
     }
 
     if (serialPort && portOpen) {
-        writeFodParameters(target, *serialPort, board, result, messages);
+        CalWriteControl control;
+        control.cancel = &calibrationWriteCancelRequested;
+        control.report = [this](CalWriteState state) { emit calibrationWriteState(state); };
+        writeFodParameters(target, *serialPort, board, result, messages, FodCalWriteTiming(), control);
     } else {
         emit fodOutputMessage(QStringLiteral("COM port is not open: FOD Parameters were not written.\r\n"));
     }

@@ -42,6 +42,8 @@ signals:
     void gainCalculationStatus(bool);
     // Once per calculation, before its status: what was fitted, for the plot.
     void fodFitReport(FodFitReport report);
+    // Where a write of the board's calibration area stands, and at last how it ended.
+    void calibrationWriteState(CalWriteState state);
 
 public slots:
     void doStart();
@@ -49,6 +51,9 @@ public slots:
     void disconnectCOMPortRequest();
     void flashDeviceRequest(QString filePath);
     void cancelFlashDeviceRequest();
+    // Runs on the caller's thread, like the flash cancel: stops a calibration area write that has
+    // not written its first block yet.
+    void cancelCalibrationWriteRequest();
     void timerCallback();
     void checkBoxUpdateFlashApp(bool);
     void checkBoxUpdateFlashSettings(bool);
@@ -83,6 +88,7 @@ private:
     bool portOpen = false;
     RWTarget target;
     std::atomic_bool cancelRequested{false};
+    std::atomic_bool calibrationWriteCancelRequested{false};
     bool boardDetected = false;
     QTimer *pollTimer = nullptr;
     bool flashBusy = false;

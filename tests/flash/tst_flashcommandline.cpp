@@ -8,6 +8,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include <csignal>
 #include <functional>
 
 namespace {
@@ -62,7 +63,9 @@ private slots:
     void commandLineFlash_exitsWithResult_data();
     void commandLineFlash_exitsWithResult();
     void boardGoneDuringFlash_exitsWithReadTimeout();
-    void wrongPort_doesNotExit();
+    void stopSignalDuringTheBlockWrites_endsBetweenBlocksWithFive_data();
+    void stopSignalDuringTheBlockWrites_endsBetweenBlocksWithFive();
+    void wrongPort_waitsUntilStoppedThenExitsWithFive();
 
 private:
     QTemporaryDir dir;
@@ -201,7 +204,63 @@ void TestFlashCommandLine::boardGoneDuringFlash_exitsWithReadTimeout()
     QVERIFY(sim.snapshot().blockWriteCount < 64);
 }
 
-void TestFlashCommandLine::wrongPort_doesNotExit()
+void TestFlashCommandLine::stopSignalDuringTheBlockWrites_endsBetweenBlocksWithFive_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestFlashCommandLine::stopSignalDuringTheBlockWrites_endsBetweenBlocksWithFive()
+{
+    QFETCH(int, signalNumber);
+    SimConfig config;
+    // Paced like the real line: the signal lands well inside the application's blocks.
+    config.faults.pace115200 = true;
+    ImageSpec spec;
+    spec.applicationSize = 64 * 1024;
+    spec.settingsSize = 0;
+    spec.calibrationSize = 0;
+    BoardSimulator sim(config);
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    const QString image = dir.filePath(QStringLiteral("signal-%1.bin").arg(signalNumber));
+    QVERIFY(writeFirmwareImage(image.toStdString(), spec));
+
+    QProcess gui;
+    gui.setProcessEnvironment(guiEnvironment());
+    gui.start(guiPath(), {"-p", QString::fromStdString(sim.slavePath()), "-i", image});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(sim.snapshot().blockWriteCount > 3 || gui.state() != QProcess::Running, kFlashTimeoutMs);
+    QCOMPARE(gui.state(), QProcess::Running);
+    QCOMPARE(::kill(pid_t(gui.processId()), signalNumber), 0);
+
+    QString log;
+    QVERIFY2(waitForExit(gui, log), qPrintable(log));
+    QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(gui.exitCode() == RWTarget::RW_CANCELLED,
+             qPrintable(QStringLiteral("exit %1\n").arg(gui.exitCode()) + log));
+    const QStringList console = QString::fromLocal8Bit(gui.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(!console.isEmpty() && console.last().endsWith("] Flash process cancelled by user!"),
+             qPrintable(console.join('\n')));
+
+    // The tool stopped between two blocks: each block it sent was taken whole and answered, the
+    // area holds exactly those, and the board waits in its bootloader.
+    const BoardSnapshot board = sim.snapshot();
+    const long blocks = board.blockWriteCount;
+    QVERIFY(blocks > 3 && blocks < long(spec.applicationSize / 64));
+    const std::vector<RequestRecord> requests = sim.requestLog();
+    const long answeredBlocks = long(std::count_if(requests.begin(), requests.end(), [](const RequestRecord &r) {
+        return r.command == RWTarget::WRITE_ENCRYPTED_COMMAND && r.crcGood && r.answered && r.status == 0;
+    }));
+    QCOMPARE(answeredBlocks, blocks);
+    const size_t written = size_t(blocks) * 64;
+    QCOMPARE(toBytes(board.application, written), toBytes(imageApplicationBytes(spec), written));
+    QCOMPARE(toBytes(std::vector<uint8_t>(board.application.begin() + long(written), board.application.end()), 64),
+             QByteArray(64, char(0xFF)));
+    QCOMPARE(board.mode, BoardMode::Bootloader);
+}
+
+void TestFlashCommandLine::wrongPort_waitsUntilStoppedThenExitsWithFive()
 {
     ImageSpec spec;
     const QString image = dir.filePath(QStringLiteral("noport.bin"));
@@ -214,11 +273,13 @@ void TestFlashCommandLine::wrongPort_doesNotExit()
     // Without a port there is no board and no result, so the program keeps waiting.
     QVERIFY(!gui.waitForFinished(kWrongPortWatchMs));
     QCOMPARE(gui.state(), QProcess::Running);
+    // Stopped before any result: the run did not flash, which a station must not take for 0.
     gui.terminate();
-    if (!gui.waitForFinished(5000)) {
-        gui.kill();
-        gui.waitForFinished();
-    }
+    QString log;
+    QVERIFY2(waitForExit(gui, log), qPrintable(log));
+    QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(gui.exitCode(), int(RWTarget::RW_CANCELLED));
+    QVERIFY2(log.contains(QStringLiteral("Exiting with response 5")), qPrintable(log));
 }
 
 QTEST_GUILESS_MAIN(TestFlashCommandLine)

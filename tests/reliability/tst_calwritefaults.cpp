@@ -189,13 +189,29 @@ struct WriteRig {
         return port.open(QIODevice::ReadWrite);
     }
 
-    bool write(QStringList &texts, qint64 &elapsedMs)
+    // `onState` and `onText` see every state and pane text as the write reports it.
+    bool write(QStringList &texts, qint64 &elapsedMs, const std::function<void(CalWriteState)> &onState = {},
+               const std::function<void(const QString &)> &onText = {})
     {
         FodMessageRecorder recorder;
+        FodMessages messages = recorder.messages();
+        messages.output = [&recorder, &onText](const std::string &text) {
+            recorder.output << QString::fromStdString(text);
+            if (onText)
+                onText(recorder.output.last());
+        };
+        states.clear();
+        CalWriteControl control;
+        control.cancel = &cancel;
+        control.report = [this, &onState](CalWriteState state) {
+            states << state;
+            if (onState)
+                onState(state);
+        };
         QElapsedTimer clock;
         clock.start();
         const bool written =
-            writeFodParameters(target, port, FOD_BOARD_AUTOMOTIVE, sampleResult(), recorder.messages(), quickTiming());
+            writeFodParameters(target, port, FOD_BOARD_AUTOMOTIVE, sampleResult(), messages, quickTiming(), control);
         elapsedMs = clock.elapsed();
         texts = recorder.output;
         return written;
@@ -204,12 +220,33 @@ struct WriteRig {
     BoardSimulator sim;
     QSerialPort port;
     RWTarget target;
+    std::atomic_bool cancel{false};
+    QList<CalWriteState> states;
 };
+
+// The state a write reports last for each outcome.
+CalWriteState finalState(Outcome outcome)
+{
+    switch (outcome) {
+    case Outcome::Written:
+        return CalWriteState::Completed;
+    case Outcome::WriteFailed:
+        return CalWriteState::Interrupted;
+    default:
+        return CalWriteState::NotWritten;
+    }
+}
 
 } // namespace
 
 Q_DECLARE_METATYPE(Fault)
 Q_DECLARE_METATYPE(Phase)
+Q_DECLARE_METATYPE(CalWriteState)
+
+// Where a test raises the cancel flag: before the write, on entering a state, or when the pane
+// is told that the area's read begins.
+enum class CancelAt { Start, Catching, Reading, AreaRead, Writing };
+Q_DECLARE_METATYPE(CancelAt)
 
 // Faults at every request of the calibration write: the area is either as it was or completely
 // written (a block write failing mid-way is the one exception, and the pane says so), the board
@@ -223,6 +260,8 @@ private slots:
     void initTestCase();
     void faultAtEveryRequest_keepsTheAreaWholeAndReturnsTheBoard_data();
     void faultAtEveryRequest_keepsTheAreaWholeAndReturnsTheBoard();
+    void cancel_stopsTheWriteOnlyBeforeItsFirstBlock_data();
+    void cancel_stopsTheWriteOnlyBeforeItsFirstBlock();
 
 private:
     QByteArray before;  // the area of a fresh simulated board
@@ -313,6 +352,7 @@ void TestCalWriteFaults::faultAtEveryRequest_keepsTheAreaWholeAndReturnsTheBoard
     }
     QCOMPARE(texts, expectedTexts(outcome));
     QCOMPARE(result, outcome == Outcome::Written);
+    QCOMPARE(rig.states.last(), finalState(outcome));
 
     const std::vector<RequestRecord> log = rig.sim.requestLog();
     QVERIFY(log.size() > size_t(index));
@@ -356,6 +396,75 @@ void TestCalWriteFaults::faultAtEveryRequest_keepsTheAreaWholeAndReturnsTheBoard
     QVERIFY(rig.write(texts, elapsed));
     QCOMPARE(texts, expectedTexts(Outcome::Written));
     QCOMPARE(bytes(rig.sim.snapshot().calibration).toHex(), written.toHex());
+}
+
+void TestCalWriteFaults::cancel_stopsTheWriteOnlyBeforeItsFirstBlock_data()
+{
+    QTest::addColumn<CancelAt>("cancelAt");
+    QTest::addColumn<QList<CalWriteState>>("states");
+    QTest::addColumn<QStringList>("texts");
+    QTest::addColumn<bool>("returned"); // the board was sent back to its application
+    QTest::addColumn<bool>("written");
+
+    const QList<CalWriteState> cancelledAfterCatch{CalWriteState::Catching, CalWriteState::Reading,
+                                                   CalWriteState::Returning, CalWriteState::Cancelled};
+    QTest::newRow("before the write: nothing is sent")
+        << CancelAt::Start << QList<CalWriteState>{CalWriteState::Cancelled} << QStringList{} << false << false;
+    QTest::newRow("during the catch: nothing is sent")
+        << CancelAt::Catching << QList<CalWriteState>{CalWriteState::Catching, CalWriteState::Cancelled}
+        << QStringList{kPowerCycle} << false << false;
+    QTest::newRow("in the pause after the catch: board sent back, area untouched")
+        << CancelAt::Reading << cancelledAfterCatch << QStringList{kPowerCycle} << true << false;
+    QTest::newRow("before the area's read: board sent back, area untouched")
+        << CancelAt::AreaRead << cancelledAfterCatch << QStringList{kPowerCycle, kReadOk} << true << false;
+    QTest::newRow("in the block writes: ignored, the whole area written")
+        << CancelAt::Writing
+        << QList<CalWriteState>{CalWriteState::Catching, CalWriteState::Reading, CalWriteState::Writing,
+                                CalWriteState::Returning, CalWriteState::Completed}
+        << expectedTexts(Outcome::Written) << true << true;
+}
+
+void TestCalWriteFaults::cancel_stopsTheWriteOnlyBeforeItsFirstBlock()
+{
+    QFETCH(CancelAt, cancelAt);
+    QFETCH(QList<CalWriteState>, states);
+    QFETCH(QStringList, texts);
+    QFETCH(bool, returned);
+    QFETCH(bool, written);
+
+    WriteRig rig;
+    QVERIFY(rig.start());
+    rig.cancel = cancelAt == CancelAt::Start;
+    const auto onState = [&rig, cancelAt](CalWriteState state) {
+        if ((cancelAt == CancelAt::Catching && state == CalWriteState::Catching) ||
+            (cancelAt == CancelAt::Reading && state == CalWriteState::Reading) ||
+            (cancelAt == CancelAt::Writing && state == CalWriteState::Writing))
+            rig.cancel = true;
+    };
+    const auto onText = [&rig, cancelAt](const QString &text) {
+        if (cancelAt == CancelAt::AreaRead && text == kReadOk)
+            rig.cancel = true;
+    };
+    QStringList shown;
+    qint64 elapsed = 0;
+    QCOMPARE(rig.write(shown, elapsed, onState, onText), written);
+
+    QCOMPARE(rig.states, states);
+    QCOMPARE(shown, texts);
+    QCOMPARE(bytes(rig.sim.snapshot().calibration).toHex(), (written ? this->written : before).toHex());
+    const std::vector<RequestRecord> log = rig.sim.requestLog();
+    if (!written)
+        QVERIFY(std::none_of(log.begin(), log.end(), isCalibrationCommand));
+    QCOMPARE(long(std::count_if(log.begin(), log.end(), isReturnToApplication)), returned ? 1L : 0L);
+    if (!returned)
+        QVERIFY(std::all_of(log.begin(), log.end(), [](const RequestRecord &r) {
+            return r.command == SimCmd::READ_REGISTER && r.address == SimReg::BOOT_STATUS;
+        }));
+    // The flag is used up: the next write runs to the end.
+    QVERIFY(!rig.cancel);
+    rig.sim.setMode(BoardMode::Application);
+    QVERIFY(rig.write(shown, elapsed));
+    QCOMPARE(bytes(rig.sim.snapshot().calibration).toHex(), this->written.toHex());
 }
 
 QTEST_GUILESS_MAIN(TestCalWriteFaults)

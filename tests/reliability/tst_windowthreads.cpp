@@ -1,3 +1,4 @@
+#include "fod/fodcalwriter.h"
 #include "sim/boardsimulator.h"
 #include "sim/imagebuilder.h"
 // Before the window helpers: it declares the meta-types they register.
@@ -12,6 +13,7 @@
 #include <QElapsedTimer>
 #include <QProgressBar>
 #include <QTemporaryDir>
+#include <QTextBrowser>
 #include <QtTest>
 
 #include <functional>
@@ -87,6 +89,25 @@ int countOf(const MainWindow &window, const QString &message)
 
 using Moment = std::function<void(MainWindow &, BoardSimulator &)>;
 
+QString fodText(const MainWindow &window)
+{
+    return widget<QTextBrowser>(window, "fodCapture")->toPlainText();
+}
+
+// A board in its application printing noise-free Automotive FOD lines quickly, for a short capture.
+SimConfig printingBoard(const QString &link)
+{
+    SimConfig config = linked(link);
+    config.startMode = BoardMode::Application;
+    config.text.generateFod = true;
+    config.text.linesPerSecond = 200;
+    config.text.fod.board = SimFodBoard::Automotive;
+    config.text.fod.params[0] = SimFodParams{1.0, 0.95, 0.25, 0.05, 1.02, 1.05};
+    return config;
+}
+
+const QString kPowerCycle = QStringLiteral("Power cycle board within the next 10 seconds...");
+
 } // namespace
 
 Q_DECLARE_METATYPE(Moment)
@@ -105,6 +126,8 @@ private slots:
     void portLostDuringAFlash_windowClosesThePortAndReconnects();
     void destroyingTheWindow_atAnyMoment_endsTheWorker_data();
     void destroyingTheWindow_atAnyMoment_endsTheWorker();
+    void closingDuringACalibrationWrite_neverLeavesTheAreaHalfWritten_data();
+    void closingDuringACalibrationWrite_neverLeavesTheAreaHalfWritten();
 
 private:
     bool connectAndDetect(MainWindow &window);
@@ -284,6 +307,82 @@ void TestWindowThreads::destroyingTheWindow_atAnyMoment_endsTheWorker()
     QTest::qWait(300);
     QCOMPARE(sim.requestCount(), requests);
     QVERIFY(sim.snapshot().blockWriteCount < long(bigImage().applicationSize / 64));
+}
+
+void TestWindowThreads::closingDuringACalibrationWrite_neverLeavesTheAreaHalfWritten_data()
+{
+    QTest::addColumn<QString>("moment");
+    QTest::addColumn<bool>("written");
+    QTest::newRow("during the fit: cancelled, nothing sent") << "fit" << false;
+    QTest::newRow("during the bootloader catch: cancelled, nothing written") << "catch" << false;
+    QTest::newRow("during the block writes: finished, board back in its application") << "writes" << true;
+}
+
+void TestWindowThreads::closingDuringACalibrationWrite_neverLeavesTheAreaHalfWritten()
+{
+    QFETCH(QString, moment);
+    QFETCH(bool, written);
+
+    const QString link = dir.filePath(QStringLiteral("port-calibration"));
+    SimConfig config = printingBoard(link);
+    if (written) {
+        // The user's power cycle comes at once; every answer is slowed so the window closes
+        // inside the block writes.
+        config.pingsToPowerCycle = 10;
+        config.faults.turnaroundUs = 100000;
+    }
+    BoardSimulator sim(config);
+    QVERIFY(sim.start());
+    const std::vector<uint8_t> before = sim.snapshot().calibration;
+
+    auto window = windowOn(link);
+    tabs(*window)->setCurrentIndex(kFodTab);
+    button(*window, "comPortConnectButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(button(*window, "fodControlButton")->isEnabled(), kStepMs);
+    button(*window, "fodControlButton")->click();
+    QTRY_VERIFY_WITH_TIMEOUT(fodText(*window).count('\n') >= 40, kStepMs);
+    button(*window, "fodControlButton")->click();
+    sim.clearRequestLog();
+    button(*window, "fodCalculateGains")->click();
+
+    if (moment == "catch")
+        QTRY_VERIFY_WITH_TIMEOUT(fodText(*window).contains(kPowerCycle), kStepMs);
+    else if (moment == "writes")
+        QTRY_VERIFY_WITH_TIMEOUT(sim.snapshot().blockWriteCount > 0, kStepMs);
+    const long blocksAtClose = sim.snapshot().blockWriteCount;
+    QTimer::singleShot(0, window.get(), [&window] { QVERIFY(!window->close()); });
+    QTimer::singleShot(kStepMs, window.get(), [] { QCoreApplication::exit(-99); });
+    QCOMPARE(QCoreApplication::exec(), 0);
+
+    const QString text = fodText(*window);
+    const std::vector<RequestRecord> requests = sim.requestLog();
+    const std::vector<uint8_t> area = sim.snapshot().calibration;
+    if (!written) {
+        QVERIFY2(text.contains(QStringLiteral("Calibration write cancelled before anything was written.")),
+                 qPrintable(text));
+        // Cut short: a catch left to run would have ended with this after 10 s.
+        QVERIFY(!text.contains(QStringLiteral("No response after trying to put into BL mode.")));
+        for (const RequestRecord &r : requests)
+            QVERIFY2(r.command == SimCmd::READ_REGISTER && r.address == SimReg::BOOT_STATUS, r.text().c_str());
+        QVERIFY(area == before);
+        return;
+    }
+
+    const int areaBytes = fodCalDataSize(config.pageSize);
+    QVERIFY2(blocksAtClose < areaBytes / 64, "the close came after the block writes");
+    QVERIFY2(text.contains(QStringLiteral("Calibration write completed.")), qPrintable(text));
+    // The area is entirely what the write sent, block after block, each one taken.
+    std::vector<uint8_t> sent;
+    for (const RequestRecord &r : requests) {
+        if (r.command != SimCmd::WRITE_CALIBRATION)
+            continue;
+        QVERIFY(r.answered && r.status == 0 && r.address == sent.size());
+        sent.insert(sent.end(), r.payload.begin(), r.payload.end());
+    }
+    QCOMPARE(int(sent.size()), areaBytes);
+    QVERIFY(std::equal(sent.begin(), sent.end(), area.begin()));
+    QVERIFY(!std::equal(sent.begin(), sent.end(), before.begin()));
+    QCOMPARE(sim.snapshot().mode, BoardMode::Application);
 }
 
 #ifdef ZAVLO_TSAN_HANDOFF

@@ -13,7 +13,7 @@ private slots:
     void pieces_followPageSizeAndFrameLimit_data();
     void pieces_followPageSizeAndFrameLimit();
     void failedPiece_keepsEarlierPiecesAndFiller();
-    void nothingRead_whenBufferTooSmallOrPieceZero();
+    void nothingRead_whenBufferTooSmallPieceZeroOrStopped();
 };
 
 namespace {
@@ -95,7 +95,7 @@ void TestPageReader::failedPiece_keepsEarlierPiecesAndFiller()
     QCOMPARE(s.peer.requests().size(), 2);
 }
 
-void TestPageReader::nothingRead_whenBufferTooSmallOrPieceZero()
+void TestPageReader::nothingRead_whenBufferTooSmallPieceZeroOrStopped()
 {
     Session s;
     QVERIFY(s.open());
@@ -104,6 +104,8 @@ void TestPageReader::nothingRead_whenBufferTooSmallOrPieceZero()
     QByteArray buffer(1880, char(0xAA));
     QVERIFY(!readPageInPieces(s.target, s.port, PageKind::Settings, buffer, 98, 0));
     QVERIFY(readPageInPieces(s.target, s.port, PageKind::Settings, buffer, 0, 32));
+    const std::atomic_bool stop{true};
+    QVERIFY(!readPageInPieces(s.target, s.port, PageKind::Settings, buffer, 98, 32, &stop));
     QCOMPARE(buffer, QByteArray(1880, char(0xAA)));
     QTest::qWait(50);
     QCOMPARE(s.peer.requests().size(), 0);

@@ -199,13 +199,24 @@ void TestRWTarget::readResponse_invalidLength_timesOutWithoutCompleting()
 
 void TestRWTarget::readResponse_noAnswer_failsAfterFirstWait()
 {
+    // The answer comes inside the 2.5 s read budget but after the first 500 ms byte wait: a reader
+    // that gives up at the end of that wait never sees it.
+    constexpr int kLateAnswerMs = 1500;
+    constexpr qint64 kByteWaitMs = 500;
+    peer->addReply(
+        PtyPeer::Reply{{PtyPeer::frame(RWTarget::READ_REGISTER_COMMAND, 0, hex("00 A5"))}, kLateAnswerMs, 0});
+    QVERIFY(target.writePacket(*port, hex("5A 06 08 01 01 01 F0 AA")));
     QByteArray response("untouched");
     QElapsedTimer timer;
     timer.start();
     QTest::ignoreMessage(QtDebugMsg, "Read timeout");
     QVERIFY(!target.readResponse(*port, response));
+    // It waited for the line rather than giving up at once.
+    QVERIFY2(timer.elapsed() >= kByteWaitMs, qPrintable(QString::number(timer.elapsed())));
     // The buffer is not touched until a Length byte arrives.
     QCOMPARE(response, QByteArray("untouched"));
+    // The late answer does arrive: it was the reader that had stopped waiting.
+    QTRY_VERIFY_WITH_TIMEOUT(port->bytesAvailable() > 0 || port->waitForReadyRead(100), 10000);
 }
 
 void TestRWTarget::readResponse_frameCompletingAfterBudget_fails()

@@ -41,6 +41,8 @@ private slots:
     void delegate_storesOnlyWholeDecimalNumbers();
     void doubleClick_makesOnlyValueCellsOfLeavesEditable_data();
     void doubleClick_makesOnlyValueCellsOfLeavesEditable();
+    void editKey_opensAnEditorOnlyOnValueCells_data();
+    void editKey_opensAnEditorOnlyOnValueCells();
     void currentItem_showsTheGroupName_data();
     void currentItem_showsTheGroupName();
     void currentItem_toleratesNoCurrentItem();
@@ -58,6 +60,10 @@ void tst_ConfigCalTree::delegate_storesOnlyWholeDecimalNumbers_data()
     QTest::newRow("digits then letters") << "42abc" << false;
     QTest::newRow("lone sign") << "-" << false;
     QTest::newRow("beyond int range") << "2147483648" << false;
+    QTest::newRow("explicit plus sign") << "+42" << true;
+    QTest::newRow("group separator") << "1,000" << false;
+    QTest::newRow("surrounding space") << " 42" << false;
+    QTest::newRow("non-ASCII digits") << QString::fromUtf8("\xD9\xA4\xD9\xA2") << false;
 }
 
 void tst_ConfigCalTree::delegate_storesOnlyWholeDecimalNumbers()
@@ -117,6 +123,34 @@ void tst_ConfigCalTree::doubleClick_makesOnlyValueCellsOfLeavesEditable()
     emit tree->itemDoubleClicked(item, 0);
     QVERIFY(!(item->flags() & Qt::ItemIsEditable));
     QVERIFY(item->flags() & Qt::ItemIsEnabled);
+}
+
+void tst_ConfigCalTree::editKey_opensAnEditorOnlyOnValueCells_data()
+{
+    QTest::addColumn<QStringList>("path");
+    QTest::addColumn<int>("column");
+    QTest::addColumn<bool>("editor");
+    QTest::newRow("value of Coil[2]") << QStringList{"Coil[4]", "Coil[2]"} << 1 << true;
+    QTest::newRow("name of Coil[2]") << QStringList{"Coil[4]", "Coil[2]"} << 0 << false;
+    QTest::newRow("name of General") << QStringList{"General"} << 0 << false;
+    QTest::newRow("value of group PID[10]") << QStringList{"PID[10]"} << 1 << false;
+}
+
+void tst_ConfigCalTree::editKey_opensAnEditorOnlyOnValueCells()
+{
+    QFETCH(QStringList, path);
+    QFETCH(int, column);
+    QFETCH(bool, editor);
+
+    auto window = makeWindow();
+    auto *tree = widget<QTreeWidget>(*window, "configCalTree");
+    QTreeWidgetItem *item = treeItem(tree, path);
+    QVERIFY(item);
+    // The item's editable flag covers all its columns, as a double click on a value leaves it.
+    item->setFlags(item->flags() | Qt::ItemIsEditable);
+    tree->setCurrentItem(item, column);
+    QTest::keyClick(tree, Qt::Key_F2);
+    QCOMPARE(tree->viewport()->findChildren<QLineEdit *>().size(), editor ? 1 : 0);
 }
 
 void tst_ConfigCalTree::currentItem_showsTheGroupName_data()

@@ -113,14 +113,16 @@ private slots:
     }
 
     void construction_sectionBoxesStartDisabledAndRowsAreReadOnly();
-    void openFirmwareFile_loadsTheChosenFileAndACancelForgetsIt();
+    void openFirmwareFile_loadsTheChosenFileAndACancelKeepsIt();
     void loadFirmwareFile_setsTheSectionBoxes_data();
     void loadFirmwareFile_setsTheSectionBoxes();
     void loadFirmwareFile_showsTheHeader_data();
     void loadFirmwareFile_showsTheHeader();
     void updateBlAppInfo_showsTheBoard_data();
     void updateBlAppInfo_showsTheBoard();
-    void updateBlAppInfo_recordsWithoutMagicKeepTheirRows();
+    void updateBlAppInfo_recordsWithoutMagicBlankTheirRows();
+    void boardRows_blankOnceTheBoardIsGone_data();
+    void boardRows_blankOnceTheBoardIsGone();
     void bytesFlashed_rightAlignedToSeven_data();
     void bytesFlashed_rightAlignedToSeven();
     void progress_acceptsOnlyZeroToHundred_data();
@@ -159,7 +161,7 @@ void tst_FirmwareTab::construction_sectionBoxesStartDisabledAndRowsAreReadOnly()
     }
 }
 
-void tst_FirmwareTab::openFirmwareFile_loadsTheChosenFileAndACancelForgetsIt()
+void tst_FirmwareTab::openFirmwareFile_loadsTheChosenFileAndACancelKeepsIt()
 {
     auto window = makeWindow();
     window->connectCOMPortResponse(true);
@@ -181,7 +183,7 @@ void tst_FirmwareTab::openFirmwareFile_loadsTheChosenFileAndACancelForgetsIt()
     QCOMPARE(widget<QLineEdit>(*window, "fwImagePath")->text(), path);
     QCOMPARE(boxStates(*window), QStringLiteral("Ex Ex Ex E-"));
 
-    // The next dialog opens where the last file was; cancelling it forgets the file.
+    // The next dialog opens where the last file was; cancelling it keeps the loaded file.
     QTimer::singleShot(0, this, [&] {
         auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
         QVERIFY(dialog);
@@ -191,9 +193,11 @@ void tst_FirmwareTab::openFirmwareFile_loadsTheChosenFileAndACancelForgetsIt()
     button(*window, "fwLoadFirmwareButton")->click();
     QCOMPARE(startDirectory, QFileInfo(path).absolutePath());
     QCOMPARE(widget<QLineEdit>(*window, "fwImagePath")->text(), path);
+    QCOMPARE(boxStates(*window), QStringLiteral("Ex Ex Ex E-"));
     window->boardConnectedStatus(true);
+    RequestRecorder recorder(*window);
     button(*window, "fwFlashFirmwareButton")->click();
-    QCOMPARE(lastConsoleMessage(*window), QStringLiteral("Specify .bin file!"));
+    QCOMPARE(recorder.events, QStringList{"flash=" + path});
 }
 
 void tst_FirmwareTab::loadFirmwareFile_setsTheSectionBoxes_data()
@@ -222,35 +226,44 @@ void tst_FirmwareTab::loadFirmwareFile_setsTheSectionBoxes_data()
     noSettings.version = 0x0300;
     QTest::newRow("settings size zero after an image that had it")
         << true << noSettings.build() << "Ex D- Ex E-" << QStringList{"app=1", "settings=0", "cal=1"}
-        << "FW Version: 3.0" << QStringList{"3.0", "4321", "77", "Test image", "1.3", "2.0"} << true;
+        << "FW Version: 3.0" << QStringList{"3.0", "4321", "77", "Test image", "", "2.0"} << true;
 
     TestImage foreignSettings = fullImage();
     foreignSettings.settings = TestImage::section("ZVLX", 9, 9);
     foreignSettings.calibration = TestImage::section("ZVLC", 4, 1);
-    QTest::newRow("settings without its magic keeps box and row 13")
-        << true << foreignSettings.build() << "Ex Ex Ex E-" << QStringList{"app=1", "cal=1"} << "FW Version: 1.2"
-        << QStringList{"1.2", "4321", "77", "Test image", "1.3", "4.1"} << true;
+    QTest::newRow("settings without its magic is not offered")
+        << true << foreignSettings.build() << "Ex D- Ex E-" << QStringList{"app=1", "settings=0", "cal=1"}
+        << "FW Version: 1.2" << QStringList{"1.2", "4321", "77", "Test image", "", "4.1"} << true;
+
+    TestImage foreignCalibration = fullImage();
+    foreignCalibration.calibration = TestImage::section("ZVLS", 3, 3);
+    QTest::newRow("calibration with the settings magic is not offered")
+        << true << foreignCalibration.build() << "Ex Ex D- E-" << QStringList{"app=1", "settings=1", "cal=0"}
+        << "FW Version: 1.2" << QStringList{"1.2", "4321", "77", "Test image", "1.3", ""} << true;
+
+    const QStringList blankRows{"", "", "", "", "", ""};
+    const QStringList refusedClicks{"app=0", "settings=0", "cal=0"};
 
     TestImage wrongMagic = fullImage();
     wrongMagic.magic = "ZVLP";
     wrongMagic.version = 0x0909;
-    QTest::newRow("wrong magic") << true << wrongMagic.build() << "D- Ex Ex D-" << QStringList{"app=0"}
-                                 << "Incorrect file type!" << fullRows << false;
+    QTest::newRow("wrong magic refuses every section")
+        << true << wrongMagic.build() << "D- D- D- D-" << refusedClicks << "Incorrect file type!" << blankRows << false;
 
     TestImage sectionsPastEnd = fullImage();
     sectionsPastEnd.calibrationSizeField = 100000;
     QTest::newRow("section sizes point past the end")
-        << true << sectionsPastEnd.build() << "D- D- D- D-" << QStringList{"app=0", "settings=0", "cal=0"}
-        << "Firmware file is truncated!" << fullRows << false;
+        << true << sectionsPastEnd.build() << "D- D- D- D-" << refusedClicks << "Firmware file is truncated!"
+        << blankRows << false;
 
     TestImage shortFile = fullImage();
     shortFile.truncateTo = 100;
-    QTest::newRow("shorter than its header")
-        << true << shortFile.build() << "D- D- D- D-" << QStringList{"app=0", "settings=0", "cal=0"}
-        << "Firmware file is truncated!" << fullRows << false;
+    QTest::newRow("shorter than its header") << true << shortFile.build() << "D- D- D- D-" << refusedClicks
+                                             << "Firmware file is truncated!" << blankRows << false;
 
-    QTest::newRow("missing file changes nothing")
-        << true << QByteArray() << "Ex Ex Ex E-" << QStringList{} << "FW Version: 1.2" << fullRows << false;
+    QTest::newRow("missing file is refused")
+        << true << QByteArray() << "D- D- D- D-" << refusedClicks
+        << "Unable to open firmware file: No such file or directory" << blankRows << false;
 }
 
 void tst_FirmwareTab::loadFirmwareFile_setsTheSectionBoxes()
@@ -286,8 +299,7 @@ void tst_FirmwareTab::loadFirmwareFile_setsTheSectionBoxes()
     QCOMPARE(recorder.events, clicks);
     QCOMPARE(lastConsoleMessage(*window), lastMessage);
     QCOMPARE(infoRows(*window, 9, 14), rows9to14);
-    QCOMPARE(widget<QLineEdit>(*window, "fwImagePath")->text(),
-             pathShown ? path : (loadPrevious ? previousPath : QString()));
+    QCOMPARE(widget<QLineEdit>(*window, "fwImagePath")->text(), pathShown ? path : QString());
 }
 
 void tst_FirmwareTab::loadFirmwareFile_showsTheHeader_data()
@@ -382,7 +394,7 @@ void tst_FirmwareTab::updateBlAppInfo_showsTheBoard()
     QCOMPARE(infoRows(*window, 8, 8), QStringList{""});
 }
 
-void tst_FirmwareTab::updateBlAppInfo_recordsWithoutMagicKeepTheirRows()
+void tst_FirmwareTab::updateBlAppInfo_recordsWithoutMagicBlankTheirRows()
 {
     auto window = makeWindow();
     RWTarget::APP_BL_REG_RO_T first = infoRecord(0x0101, 1, 0x0101, 1);
@@ -397,7 +409,41 @@ void tst_FirmwareTab::updateBlAppInfo_recordsWithoutMagicKeepTheirRows()
     putSerial(second, "SECOND");
     window->updateBlAppInfo(second);
 
-    QCOMPARE(infoRows(*window, 1, 7), (QStringList{"2.2", "2", "3.3", "3", "1.3", "2.7", "FIRST"}));
+    QCOMPARE(infoRows(*window, 1, 7), (QStringList{"2.2", "2", "3.3", "3", "", "", ""}));
+}
+
+void tst_FirmwareTab::boardRows_blankOnceTheBoardIsGone_data()
+{
+    QTest::addColumn<QString>("event");
+    QTest::newRow("board released or lost") << "board gone";
+    QTest::newRow("port closed") << "port closed";
+    QTest::newRow("board still there") << "";
+}
+
+void tst_FirmwareTab::boardRows_blankOnceTheBoardIsGone()
+{
+    QFETCH(QString, event);
+    auto window = makeWindow();
+    openPortWithBoard(*window);
+    window->setFirmwareFilePath(writeImage(QStringLiteral("rows.bin"), fullImage()));
+    window->loadFirmwareFile();
+    RWTarget::APP_BL_REG_RO_T record = infoRecord(0x0101, 1, 0x0102, 7);
+    putRecordHeader(record.SETTINGS_RECORD, "ZVLS", 1, 3);
+    putRecordHeader(record.CALIBRATION_RECORD, "ZVLC", 2, 7);
+    putSerial(record, "BOARD-A");
+    window->updateBlAppInfo(record);
+    const QStringList boardRows{"1.1", "1", "1.2", "7", "1.3", "2.7", "BOARD-A"};
+    QCOMPARE(infoRows(*window, 1, 7), boardRows);
+
+    if (event == "board gone")
+        window->boardConnectedStatus(false);
+    else if (event == "port closed")
+        window->disconnectCOMPortResponse();
+
+    const QStringList blank{"", "", "", "", "", "", ""};
+    QCOMPARE(infoRows(*window, 1, 7), event.isEmpty() ? boardRows : blank);
+    // The image's rows belong to the file, not to the board.
+    QCOMPARE(infoRows(*window, 9, 9), QStringList{"1.2"});
 }
 
 void tst_FirmwareTab::bytesFlashed_rightAlignedToSeven_data()
@@ -586,7 +632,8 @@ void tst_FirmwareTab::commandLine_infoFromAConnectedBoardStartsOneFlash_data()
 
     QTest::newRow("command line and board: load, then flash")
         << true << true << true << QStringList{"app=1", "settings=1", "cal=1", "flash=<path>"};
-    QTest::newRow("missing file still asks the worker") << true << true << false << QStringList{"flash=<path>"};
+    QTest::newRow("missing file offers nothing, still asks the worker")
+        << true << true << false << QStringList{"app=0", "settings=0", "cal=0", "flash=<path>"};
     QTest::newRow("command line without a board") << true << false << true << QStringList{};
     QTest::newRow("board without command line") << false << true << true << QStringList{};
 }

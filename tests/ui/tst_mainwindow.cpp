@@ -8,6 +8,7 @@
 #include <QTextBlock>
 #include <QTextBrowser>
 #include <QTime>
+#include <QTimer>
 
 using namespace windowtest;
 
@@ -48,6 +49,8 @@ private slots:
     void terminalPane_appendsAsReceivedAndStaysBounded();
     void destructor_cancelsARunningFlashAndClosesAnOpenPort_data();
     void destructor_cancelsARunningFlashAndClosesAnOpenPort();
+    void closeRequest_cancelsWhatRunsAndEndsTheLoopWithItsCode_data();
+    void closeRequest_cancelsWhatRunsAndEndsTheLoopWithItsCode();
 };
 
 void tst_MainWindow::construction_keepsExactlyTheThreeWorkingTabs()
@@ -366,6 +369,85 @@ void tst_MainWindow::destructor_cancelsARunningFlashAndClosesAnOpenPort()
     window.reset();
     QCOMPARE(cancelSpy.count(), cancels);
     QCOMPARE(disconnectSpy.count(), disconnects);
+}
+
+void tst_MainWindow::closeRequest_cancelsWhatRunsAndEndsTheLoopWithItsCode_data()
+{
+    QTest::addColumn<QString>("work"); // what the worker is doing when the close comes
+    QTest::addColumn<bool>("commandLine");
+    QTest::addColumn<QString>("answer"); // the worker's answer the close waits for
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("requests");
+    QTest::addColumn<QString>("notice"); // the window's line about the wait
+
+    QTest::newRow("idle window: at once, 0") << "idle" << false << "" << 0 << QStringList{} << "";
+    QTest::newRow("idle command-line run: at once, 5") << "idle" << true << "" << 5 << QStringList{} << "";
+    QTest::newRow("command-line flash: cancelled, then 5")
+        << "flash" << true << "cancelled" << 5 << QStringList{"cancel flash"} << "Closing once the flash has stopped.";
+    QTest::newRow("command-line flash whose success came first: 0")
+        << "flash" << true << "success" << 0 << QStringList{"cancel flash"} << "Closing once the flash has stopped.";
+    QTest::newRow("calibration write in its catch: cancelled")
+        << "catching" << false << "calculated" << 0 << QStringList{"cancel write"}
+        << "Closing: the calibration write is cancelled.";
+    QTest::newRow("calibration write in its block writes: finished first")
+        << "writing" << false << "calculated" << 0 << QStringList{"cancel write"}
+        << "Closing once the calibration area is written...";
+}
+
+void tst_MainWindow::closeRequest_cancelsWhatRunsAndEndsTheLoopWithItsCode()
+{
+    QFETCH(QString, work);
+    QFETCH(bool, commandLine);
+    QFETCH(QString, answer);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, requests);
+    QFETCH(QString, notice);
+
+    MessageLog log;
+    auto window = makeWindow();
+    if (commandLine)
+        window->setCommandLineMode();
+    if (work == "flash") {
+        openPortWithBoard(*window);
+        window->setFirmwareFilePath(QStringLiteral("/tmp/image.bin"));
+        button(*window, "fwFlashFirmwareButton")->click();
+    } else if (work != "idle") {
+        window->connectCOMPortResponse(true);
+        button(*window, "fodCalculateGains")->click();
+        window->calibrationWriteState(work == "catching" ? CalWriteState::Catching : CalWriteState::Writing);
+    }
+    QStringList sent;
+    connect(window.get(), &MainWindow::cancelFlashDeviceRequest, this, [&sent] { sent << "cancel flash"; });
+    connect(window.get(), &MainWindow::cancelCalibrationWriteRequest, this, [&sent] { sent << "cancel write"; });
+
+    bool closedAtOnce = false;
+    bool controlsLocked = false;
+    QTimer::singleShot(0, window.get(), [&] {
+        closedAtOnce = window->close();
+        // A second request while waiting changes nothing.
+        window->close();
+        controlsLocked = true;
+        for (const char *name : {"comPortConnectButton", "fwFlashFirmwareButton", "fwLoadFirmwareButton",
+                                 "fodCalculateGains", "fodControlButton", "fodClearBuffer"})
+            controlsLocked = controlsLocked && !button(*window, name)->isEnabled();
+        if (answer == "cancelled")
+            window->rw_response(RWTarget::RW_CANCELLED);
+        else if (answer == "success")
+            window->rw_response(RWTarget::RW_SUCCESS);
+        else if (answer == "calculated")
+            window->gainCalculationStatus(true);
+    });
+    QTimer::singleShot(60000, window.get(), [] { QCoreApplication::exit(-99); });
+    QCOMPARE(QCoreApplication::exec(), exitCode);
+
+    QCOMPARE(closedAtOnce, work == "idle");
+    QVERIFY(controlsLocked);
+    QCOMPARE(sent, requests);
+    const QString fodText = widget<QTextBrowser>(*window, "fodCapture")->toPlainText();
+    if (!notice.isEmpty())
+        QVERIFY2(consoleMessages(*window).contains(notice) || fodText.contains(notice), qPrintable(fodText));
+    QCOMPARE(log.messages(QtDebugMsg).filter(QStringLiteral("Exiting with response")),
+             commandLine ? QStringList{QStringLiteral("Exiting with response %1").arg(exitCode)} : QStringList{});
 }
 
 QTEST_MAIN(tst_MainWindow)

@@ -1,14 +1,18 @@
 #include "sim/boardsimulator.h"
+#include "sim/imagebuilder.h"
 #include "tests/ui/testimage.h"
 #include "tests/ui/windowtesthelpers.h"
 
+#include <QFileDialog>
 #include <QProgressBar>
 #include <QSerialPort>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <algorithm>
+#include <set>
 
 using namespace windowtest;
 
@@ -39,6 +43,47 @@ std::unique_ptr<MainWindow> windowOnBoard(const BoardSimulator &sim)
     return std::make_unique<MainWindow>();
 }
 
+bool connectAndDetect(MainWindow &window, int detections = 1)
+{
+    if (button(window, "comPortConnectButton")->text() == QStringLiteral("Connect"))
+        button(window, "comPortConnectButton")->click();
+    return QTest::qWaitFor(
+        [&] { return consoleMessages(window).count(QStringLiteral("Board is now connected.")) >= detections; }, 30000);
+}
+
+// Runs the event loop until the window ends it, or a broken run is cut off.
+int execUntilTheWindowEndsIt()
+{
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(kHangGuardCode); });
+    guard.start(kHangGuardMs);
+    return QCoreApplication::exec();
+}
+
+QStringList infoRows(const MainWindow &window, int first, int last)
+{
+    QStringList texts;
+    for (int row = first; row <= last; ++row)
+        texts << widget<QTableWidget>(window, "fwInfoTable")->item(row, 0)->text();
+    return texts;
+}
+
+std::set<int> blockWriteCommands(const BoardSimulator &sim)
+{
+    std::set<int> commands;
+    for (const RequestRecord &r : sim.requestLog())
+        if (r.command == SimCmd::WRITE_APPLICATION || r.command == SimCmd::WRITE_SETTINGS ||
+            r.command == SimCmd::WRITE_CALIBRATION)
+            commands.insert(r.command);
+    return commands;
+}
+
+QByteArray head(const std::vector<uint8_t> &bytes, size_t count)
+{
+    return QByteArray(reinterpret_cast<const char *>(bytes.data()), int(qMin(count, bytes.size())));
+}
+
 } // namespace
 
 class tst_WindowWithBoard : public QObject
@@ -53,8 +98,12 @@ private slots:
     }
 
     void commandLineFlash_exitsWithTheResultAfterOneFlash();
-    void closingDuringAFlash_cancelsAndLetsTheWorkerFinish();
+    void closingDuringAFlash_stopsBetweenBlocks_data();
+    void closingDuringAFlash_stopsBetweenBlocks();
     void closingWithThePortOpen_releasesThePort();
+    void flashAfterASecondChoice_writesOnlyWhatTheScreenOffers_data();
+    void flashAfterASecondChoice_writesOnlyWhatTheScreenOffers();
+    void secondBoard_showsOnlyItsOwnIdentity();
 
 private:
     QTemporaryDir dir;
@@ -96,8 +145,16 @@ void tst_WindowWithBoard::commandLineFlash_exitsWithTheResultAfterOneFlash()
                        [](char a, uint8_t b) { return uint8_t(a) == b; }));
 }
 
-void tst_WindowWithBoard::closingDuringAFlash_cancelsAndLetsTheWorkerFinish()
+void tst_WindowWithBoard::closingDuringAFlash_stopsBetweenBlocks_data()
 {
+    QTest::addColumn<bool>("commandLine");
+    QTest::newRow("window destroyed during a flash") << false;
+    QTest::newRow("command line: window closed during the flash, exit 5") << true;
+}
+
+void tst_WindowWithBoard::closingDuringAFlash_stopsBetweenBlocks()
+{
+    QFETCH(bool, commandLine);
     SimConfig config;
     config.applicationAreaSize = 256 * 1024;
     BoardSimulator sim(config);
@@ -108,30 +165,43 @@ void tst_WindowWithBoard::closingDuringAFlash_cancelsAndLetsTheWorkerFinish()
     sim.setFaults(faults);
 
     const int applicationBytes = 128 * 1024;
+    const TestImage image = boardImage(applicationBytes);
     const QString path = dir.filePath(QStringLiteral("big.bin"));
-    QVERIFY(boardImage(applicationBytes).writeTo(path));
+    QVERIFY(image.writeTo(path));
 
     MessageLog log;
     auto window = windowOnBoard(sim);
-    button(*window, "comPortConnectButton")->click();
-    QTRY_VERIFY_WITH_TIMEOUT(consoleMessages(*window).contains(QStringLiteral("Board is now connected.")), 30000);
-
     window->setFirmwareFilePath(path);
-    window->loadFirmwareFile();
-    button(*window, "fwFlashFirmwareButton")->click();
-    QCOMPARE(button(*window, "fwFlashFirmwareButton")->text(), QStringLiteral("Cancel"));
+    if (commandLine) {
+        window->setCommandLineMode();
+        emit window->connectCOMPortRequest(QString::fromStdString(sim.slavePath()));
+    } else {
+        QVERIFY(connectAndDetect(*window));
+        window->loadFirmwareFile();
+        button(*window, "fwFlashFirmwareButton")->click();
+    }
     QTRY_VERIFY_WITH_TIMEOUT(widget<QProgressBar>(*window, "fwProgressBar")->value() > 0, 30000);
 
-    // The worker is now inside the flash and reports every block through blocking calls into
-    // the window: closing must cancel, release those calls and let the thread end.
+    if (commandLine) {
+        QTimer::singleShot(0, window.get(), [&window] { QVERIFY(!window->close()); });
+        QCOMPARE(execUntilTheWindowEndsIt(), int(RWTarget::RW_CANCELLED));
+        QCOMPARE(lastConsoleMessage(*window), QStringLiteral("Flash process cancelled by user!"));
+    }
+    // The worker may be inside the flash and report every block through blocking calls into the
+    // window: destroying it must cancel, release those calls and let the thread end.
     window.reset();
 
     const QStringList debug = log.messages(QtDebugMsg);
     QVERIFY(debug.contains(QStringLiteral("Cancel work")));
     QVERIFY2(debug.contains(QStringLiteral("In Worker Deconstructor")), "the worker thread did not finish");
-    const long blocksWritten = sim.snapshot().blockWriteCount;
+    const BoardSnapshot board = sim.snapshot();
+    const long blocksWritten = board.blockWriteCount;
     QVERIFY(blocksWritten > 0);
     QVERIFY(blocksWritten < applicationBytes / RWTarget::MAX_BLOCK_BYTES);
+    const size_t written = size_t(blocksWritten) * RWTarget::MAX_BLOCK_BYTES;
+    QCOMPARE(head(board.application, written), image.application.left(int(written)));
+    if (commandLine)
+        QCOMPARE(board.mode, BoardMode::Bootloader);
 }
 
 void tst_WindowWithBoard::closingWithThePortOpen_releasesThePort()
@@ -152,6 +222,96 @@ void tst_WindowWithBoard::closingWithThePortOpen_releasesThePort()
     // or when it is deleted, the port must be free once the worker is gone.
     QTRY_VERIFY_WITH_TIMEOUT(log.messages(QtDebugMsg).contains(QStringLiteral("In Worker Deconstructor")), 30000);
     QVERIFY2(probe.open(QIODevice::ReadWrite), qPrintable(probe.errorString()));
+}
+
+void tst_WindowWithBoard::flashAfterASecondChoice_writesOnlyWhatTheScreenOffers_data()
+{
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<QString>("result");
+    QTest::addColumn<QString>("reason"); // a console line that says why; empty: none
+    QTest::addColumn<QList<int>>("blockCommands");
+
+    QTest::newRow("then a file with the wrong magic: nothing written") << "wrong magic"
+                                                                       << "Select at least one section to flash!"
+                                                                       << "Incorrect file type!" << QList<int>{};
+    QTest::newRow("then an image whose settings lack their magic: settings not written")
+        << "settings without magic"
+        << "Successfully flashed device." << QString()
+        << QList<int>{SimCmd::WRITE_APPLICATION, SimCmd::WRITE_CALIBRATION};
+    QTest::newRow("then a cancelled dialog: the loaded image written")
+        << "dialog cancelled"
+        << "Successfully flashed device." << QString()
+        << QList<int>{SimCmd::WRITE_APPLICATION, SimCmd::WRITE_SETTINGS, SimCmd::WRITE_CALIBRATION};
+}
+
+void tst_WindowWithBoard::flashAfterASecondChoice_writesOnlyWhatTheScreenOffers()
+{
+    QFETCH(QString, second);
+    QFETCH(QString, result);
+    QFETCH(QString, reason);
+    QFETCH(QList<int>, blockCommands);
+
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    ImageSpec good;
+    good.applicationSize = 2048;
+    const QString goodPath = dir.filePath(QStringLiteral("good.bin"));
+    QVERIFY(writeFirmwareImage(goodPath.toStdString(), good));
+
+    auto window = windowOnBoard(sim);
+    QVERIFY(connectAndDetect(*window));
+    window->setFirmwareFilePath(goodPath);
+    window->loadFirmwareFile();
+
+    if (second == "dialog cancelled") {
+        QTimer::singleShot(0, window.get(), [] {
+            if (auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget()))
+                dialog->reject();
+        });
+        button(*window, "fwLoadFirmwareButton")->click();
+    } else {
+        ImageSpec bad = good;
+        bad.applicationSeed = 9;
+        bad.wrongMagic = second == "wrong magic";
+        bad.settingsWithoutMagic = second == "settings without magic";
+        const QString badPath = dir.filePath(QStringLiteral("second.bin"));
+        QVERIFY(writeFirmwareImage(badPath.toStdString(), bad));
+        window->setFirmwareFilePath(badPath);
+        window->loadFirmwareFile();
+    }
+
+    sim.clearRequestLog();
+    button(*window, "fwFlashFirmwareButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(button(*window, "fwFlashFirmwareButton")->text(), QStringLiteral("Flash Firmware"),
+                              30000);
+    const QStringList messages = consoleMessages(*window);
+    QCOMPARE(messages.last(), result);
+    if (!reason.isEmpty())
+        QVERIFY2(messages.contains(reason), qPrintable(messages.join('\n')));
+
+    const std::set<int> seen = blockWriteCommands(sim);
+    QCOMPARE(QList<int>(seen.begin(), seen.end()), blockCommands);
+}
+
+void tst_WindowWithBoard::secondBoard_showsOnlyItsOwnIdentity()
+{
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    auto window = windowOnBoard(sim);
+    QVERIFY(connectAndDetect(*window));
+    QTRY_COMPARE_WITH_TIMEOUT(infoRows(*window, 1, 7),
+                              (QStringList{"1.3", "1001", "2.5", "66", "1.3", "2.1", "SIM-00001234"}), 30000);
+
+    // The first board goes; another one, whose calibration page has no record, takes its place.
+    FaultConfig gone;
+    gone.absent = true;
+    sim.setFaults(gone);
+    QTRY_COMPARE_WITH_TIMEOUT(infoRows(*window, 1, 7), (QStringList{"", "", "", "", "", "", ""}), 30000);
+    sim.setCalibrationArea(std::vector<uint8_t>(4096, 0x00));
+    sim.setRegister(SimReg::BL_VERSION, 0x0209);
+    sim.setFaults(FaultConfig());
+    QVERIFY(connectAndDetect(*window, 2));
+    QTRY_COMPARE_WITH_TIMEOUT(infoRows(*window, 1, 7), (QStringList{"2.9", "1001", "2.5", "66", "1.3", "", ""}), 30000);
 }
 
 QTEST_MAIN(tst_WindowWithBoard)

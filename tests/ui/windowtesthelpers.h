@@ -90,6 +90,7 @@ inline void detachFromWorker(MainWindow &window)
     QObject::disconnect(&window, &MainWindow::connectCOMPortRequest, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::disconnectCOMPortRequest, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::cancelFlashDeviceRequest, nullptr, nullptr);
+    QObject::disconnect(&window, &MainWindow::cancelCalibrationWriteRequest, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::flashDeviceRequest, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::tabIndexChanged, nullptr, nullptr);
     QObject::disconnect(&window, &MainWindow::fodCaptureControl, nullptr, nullptr);

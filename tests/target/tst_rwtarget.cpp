@@ -201,7 +201,7 @@ void TestRWTarget::readResponse_noAnswer_failsAfterFirstWait()
 {
     // The answer comes inside the 2.5 s read budget but after the first 500 ms byte wait: a reader
     // that gives up at the end of that wait never sees it.
-    constexpr int kLateAnswerMs = 1500;
+    constexpr int kLateAnswerMs = 2000;
     constexpr qint64 kByteWaitMs = 500;
     peer->addReply(
         PtyPeer::Reply{{PtyPeer::frame(RWTarget::READ_REGISTER_COMMAND, 0, hex("00 A5"))}, kLateAnswerMs, 0});

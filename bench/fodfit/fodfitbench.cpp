@@ -404,7 +404,7 @@ bool same(const Outcome &a, const Outcome &b)
     for (int k = 0; k < a.searches; ++k) {
         const FodSearchResult &x = a.results[static_cast<std::size_t>(k)];
         const FodSearchResult &y = b.results[static_cast<std::size_t>(k)];
-        if (x.found != y.found || (x.found && (x.index != y.index || x.cost != y.cost)))
+        if (x.found != y.found || (x.found && (x.index != y.index || x.cost != y.cost || x.secondCost != y.secondCost)))
             return false;
     }
     return true;
@@ -470,8 +470,8 @@ std::vector<Case> allCases()
     cases.push_back(manyLargeRowsCase(kSeed + 23));
     cases.push_back(shortCase());
     cases.push_back(glitchCase(FOD_BOARD_XMC, kAdversarialXmcRowsPerGain, kSeed + 20, "inside"));
-    cases.push_back(
-        outlierCase(FOD_BOARD_XMC, 20, kSeed + 21, 8, 4294967296.0, false, "xmc 3x20, 8 outliers per gain"));
+    cases.push_back(outlierCase(FOD_BOARD_XMC, kAdversarialXmcRowsPerGain, kSeed + 21, 8, 4294967296.0, false,
+                                "xmc 3x30, 8 outliers per gain"));
     cases.push_back(capCase(kSeed + 22));
     return cases;
 }

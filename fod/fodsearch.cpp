@@ -631,18 +631,16 @@ private:
     }
 
     // Only the ordinary rows' block when no row is apart: the others are then never read.
-    // The first pass needs only the ordinary rows and, with several rows apart, every row (`firstPass`). Without
-    // rows apart, only the ordinary rows' block is ever read.
+    // The first pass needs only the ordinary rows and, with several rows apart, every row (`firstPass`).
     Parts partsOf(const PairState &s, float gv, float gi, bool firstPass = false) const
     {
+        // A block left out is all zeros: its bounds are then zero, which holds for any rows.
         Parts p;
         p.ordinary = block(s.ordinary, gv, gi);
-        if (!apart_.empty()) {
-            // A block left out is all zeros: its bounds are then zero, which holds for any rows.
-            p.prefix = firstPass ? Block{} : block(s.prefix, gv, gi);
-            p.tail = firstPass ? Block{} : block(s.tail, gv, gi);
-            p.every = s.plainBound && (!firstPass || apart_.size() > 1) ? block(s.every, gv, gi) : Block{};
-        }
+        const bool apart = !apart_.empty();
+        p.prefix = apart && !firstPass ? block(s.prefix, gv, gi) : Block{};
+        p.tail = apart && !firstPass ? block(s.tail, gv, gi) : Block{};
+        p.every = apart && s.plainBound && (!firstPass || apart_.size() > 1) ? block(s.every, gv, gi) : Block{};
         return p;
     }
 

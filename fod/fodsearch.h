@@ -8,22 +8,27 @@
 #include "fod/fodtypes.h"
 
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 // The combination a search settled on. `found` is false when no combination costs less than the
-// initial best cost 1e20 (every cost that large, infinite or not a number).
+// initial best cost 1e20 (every cost that large, infinite or not a number). `secondCost` is the lowest
+// cost below 1e20 among all the other combinations: equal to `cost` when another one ties with it,
+// +infinity when there is none (and when nothing was found).
 struct FodSearchResult {
     bool found = false;
     FodGridIndex index{};
     double cost = 0.0;
+    double secondCost = std::numeric_limits<double>::infinity();
 };
 
 // What the fast search did, for the benchmarks and the tests.
 struct FodSearchStats {
     std::int64_t combinations = 0;
-    std::int64_t candidates = 0;
-    std::int64_t exactEvaluations = 0;
-    int untrustedPairs = 0;
+    std::int64_t candidates = 0;       // combinations its bounds could not rule out
+    std::int64_t exactEvaluations = 0; // combinations evaluated over every row
+    int untrustedPairs = 0;            // (factor1, factor2) pairs evaluated exactly throughout
+    int exactRows = 0;                 // rows whose terms are computed per combination instead of bounded
 };
 
 enum class FodSearchMethod {
@@ -45,7 +50,7 @@ double fodCombinationCost(const std::vector<FodRow> &rows, const FodGrids &grids
 // than the best so far.
 FodSearchResult fodSearchReference(const std::vector<FodRow> &rows, const FodGrids &grids);
 
-// Same answer as the reference for any input and any thread count (0: every core).
+// Same answer as the reference (index, cost and second cost) for any input and any thread count (0: every core).
 FodSearchResult fodSearchFast(const std::vector<FodRow> &rows, const FodGrids &grids, unsigned threads = 0,
                               FodSearchStats *stats = nullptr);
 

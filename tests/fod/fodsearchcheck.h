@@ -13,7 +13,11 @@ inline QString describe(const FodSearchResult &r)
     QStringList parts;
     for (int i : r.index)
         parts << QString::number(i);
-    return QStringLiteral("found %1 at [%2] cost %3").arg(r.found).arg(parts.join(',')).arg(r.cost, 0, 'g', 17);
+    return QStringLiteral("found %1 at [%2] cost %3 second %4")
+        .arg(r.found)
+        .arg(parts.join(','))
+        .arg(r.cost, 0, 'g', 17)
+        .arg(r.secondCost, 0, 'g', 17);
 }
 
 inline void compareWithReference(const std::vector<FodRow> &rows, const FodGrids &grids, const QString &what,
@@ -30,6 +34,7 @@ inline void compareWithReference(const std::vector<FodRow> &rows, const FodGrids
             QVERIFY2(fast.index == reference.index, qPrintable(message));
             QVERIFY2(fast.cost == reference.cost, qPrintable(message));
         }
+        QVERIFY2(fast.secondCost == reference.secondCost, qPrintable(message));
     }
 }
 

@@ -6,6 +6,7 @@
 #include "fod/fodmodel.h"
 #include "fod/fodtypes.h"
 
+#include <cmath>
 #include <cstdint>
 #include <vector>
 
@@ -131,6 +132,81 @@ inline std::vector<FodRow> randomCapture(const FodGrids &grids, Lcg &random, int
         rows[0][fodmodel::kFieldReference] = 1e-40f;
         break;
     default:
+        break;
+    }
+    return rows;
+}
+
+// The kinds of capture that defeat a bound built from all rows alike.
+enum class Adversity {
+    GlitchFirst,     // a saturated reading (the loss field at 2^32) before the others
+    GlitchInside,    // the same among them
+    GlitchLast,      // the same after them
+    Outliers,        // up to 8 rows with one field between 3e5 and 2^32
+    Huge,            // a row with a field at ±1e12
+    TinyAndHuge,     // fields from 1e-30 to 1e6 in one capture
+    FlatTied,        // no power, small x and a large loss field: most costs round to the same value
+    GainProductTies, // x zero and a saturated loss: gain pairs with the same product tie exactly
+};
+
+// A small capture near the model with `adversity` worked in; `grids` may keep their full fod_offset grid.
+inline std::vector<FodRow> adversarialCapture(FodGrids &grids, const FodGrids &full, Lcg &random, Adversity adversity)
+{
+    using namespace fodmodel;
+    if (random.between(0, 1))
+        grids.fodOffset = full.fodOffset;
+    // More ordinary rows than outliers, so that the outliers stand out from the others.
+    const int count = adversity == Adversity::Outliers ? random.between(9, 17) : random.between(3, 9);
+    std::vector<FodRow> rows = noiseFreeRows(randomParameters(grids, random), count, random.next());
+    for (FodRow &row : rows)
+        row[kFieldReference] += static_cast<float>(random.between(-30, 30)) / 10.0f;
+    const FodRow glitch = {1.0f, 0.0f, 1000.0f, 1000.0f, 4294967295.0f, 0.0f, 0.0f};
+    const int modelFields[] = {kFieldX, kFieldPower, kFieldLoss, kFieldReference};
+    const auto anywhere = [&] { return rows.begin() + random.between(0, static_cast<int>(rows.size())); };
+    switch (adversity) {
+    case Adversity::GlitchFirst:
+        rows.insert(rows.begin(), glitch);
+        break;
+    case Adversity::GlitchInside:
+        rows.insert(rows.begin() + random.between(1, static_cast<int>(rows.size()) - 1), glitch);
+        break;
+    case Adversity::GlitchLast:
+        rows.push_back(glitch);
+        break;
+    case Adversity::Outliers:
+        for (int k = random.between(1, 8); k > 0; --k) {
+            FodRow row = rows[static_cast<std::size_t>(random.between(0, static_cast<int>(rows.size()) - 1))];
+            const float magnitude = static_cast<float>(std::pow(10.0, 5.5 + 4.13 * random.between(0, 1000) / 1000.0));
+            row[static_cast<std::size_t>(modelFields[random.between(0, 3)])] =
+                random.between(0, 1) ? magnitude : -magnitude;
+            rows.insert(anywhere(), row);
+        }
+        break;
+    case Adversity::Huge:
+        rows.insert(anywhere(), rows.front());
+        rows.front()[static_cast<std::size_t>(modelFields[random.between(0, 3)])] =
+            random.between(0, 1) ? 1e12f : -1e12f;
+        break;
+    case Adversity::TinyAndHuge:
+        for (FodRow &row : rows) {
+            const double exponent = random.between(0, 3) ? -30.0 + 27.0 * random.between(0, 1000) / 1000.0
+                                                         : 3.0 + 3.0 * random.between(0, 1000) / 1000.0;
+            row[static_cast<std::size_t>(modelFields[random.between(1, 3)])] *=
+                static_cast<float>(std::pow(10.0, exponent));
+        }
+        break;
+    case Adversity::FlatTied:
+        for (FodRow &row : rows) {
+            row[kFieldX] = static_cast<float>(random.between(1, 300));
+            row[kFieldPower] = 0.0f;
+            row[kFieldLoss] = static_cast<float>(536870912 + 64 * random.between(0, 100));
+            row[kFieldReference] = 0.0f;
+        }
+        break;
+    case Adversity::GainProductTies:
+        for (FodRow &row : rows)
+            row[kFieldX] = 0.0f;
+        rows.insert(anywhere(), {1.0f, 0.0f, 0.0f, 0.0f, 4294967295.0f, 0.0f, 0.0f});
         break;
     }
     return rows;

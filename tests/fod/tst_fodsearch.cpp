@@ -173,7 +173,71 @@ private slots:
         FodSearchStats stats;
         compareWithReference(rows, grids, QStringLiteral("non-finite"), &stats);
         QVERIFY(!fodSearchFast(rows, grids, 2).found);
-        QCOMPARE(stats.untrustedPairs, std::isfinite(value) ? 9 : 0);
+        // Settled without evaluating a combination: every bound is above 1e20 (or the row is not finite).
+        QCOMPARE(stats.exactEvaluations, std::int64_t(0));
+    }
+
+    void adversarialCaptures_data()
+    {
+        QTest::addColumn<int>("adversity");
+        QTest::addColumn<bool>("rowsApart");
+        QTest::newRow("glitch row first") << int(Adversity::GlitchFirst) << true;
+        QTest::newRow("glitch row inside") << int(Adversity::GlitchInside) << true;
+        QTest::newRow("glitch row last") << int(Adversity::GlitchLast) << true;
+        QTest::newRow("up to 8 outliers to 2^32") << int(Adversity::Outliers) << true;
+        QTest::newRow("a field at 1e12") << int(Adversity::Huge) << true;
+        QTest::newRow("tiny and huge fields") << int(Adversity::TinyAndHuge) << false;
+        QTest::newRow("flat, costs tied by rounding") << int(Adversity::FlatTied) << false;
+        QTest::newRow("x zero and a saturated loss") << int(Adversity::GainProductTies) << true;
+    }
+
+    // Seeds 1 to 60 per kind, on windows of both boards' grids, half of them with the whole fod_offset grid.
+    void adversarialCaptures()
+    {
+        QFETCH(int, adversity);
+        QFETCH(bool, rowsApart);
+        for (std::uint32_t seed = 1; seed <= 60; ++seed) {
+            Lcg random(seed * 7u + 1000u * static_cast<std::uint32_t>(adversity));
+            const FodGrids full = seed % 2 ? automotiveFodGrids() : xmcFodGrids();
+            FodGrids grids = windowGrids(full, random);
+            const std::vector<FodRow> rows = adversarialCapture(grids, full, random, static_cast<Adversity>(adversity));
+            FodSearchStats stats;
+            compareWithReference(rows, grids, QStringLiteral("seed %1").arg(seed), &stats);
+            if (QTest::currentTestFailed())
+                return;
+            if (rowsApart)
+                QVERIFY2(stats.exactRows > 0, qPrintable(QStringLiteral("seed %1").arg(seed)));
+        }
+    }
+
+    void secondCost_isLowestCostOfTheOthers_data()
+    {
+        QTest::addColumn<QVector<float>>("offsets");
+        QTest::newRow("costs falling to the last") << QVector<float>{0.30f, 0.20f, 0.10f, 0.0f};
+        QTest::newRow("costs rising after the first") << QVector<float>{0.0f, 0.10f, 0.20f};
+        QTest::newRow("exact tie") << QVector<float>{0.10f, 0.0f, 0.0f};
+        QTest::newRow("single combination") << QVector<float>{0.0f};
+        QTest::newRow("the others cost above 1e20") << QVector<float>{3e8f, 0.0f, -3e8f};
+    }
+
+    // The rows fit fod_offset 0 exactly; only fod_offset varies.
+    void secondCost_isLowestCostOfTheOthers()
+    {
+        QFETCH(QVector<float>, offsets);
+        const FodParameterSet p = fodParametersAt(automotiveFodGrids(), {4, 9, 7, 3, 6, 8});
+        const FodGrids grids = {{p.gv},      {p.gi},     {p.delta_esr}, {offsets.begin(), offsets.end()},
+                                {p.factor1}, {p.factor2}};
+        const std::vector<FodRow> rows = noiseFreeRows(p, 5, 3);
+        const FodSearchResult reference = fodSearchReference(rows, grids);
+        QVERIFY(reference.found);
+        double expected = std::numeric_limits<double>::infinity();
+        for (int i = 0; i < offsets.size(); ++i) {
+            const double cost = fodCombinationCost(rows, grids, {0, 0, 0, i, 0, 0});
+            if (i != reference.index[3] && cost < 1e20)
+                expected = std::min(expected, cost);
+        }
+        QVERIFY2(reference.secondCost == expected, qPrintable(describe(reference)));
+        compareWithReference(rows, grids, QTest::currentDataTag());
     }
 };
 

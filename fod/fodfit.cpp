@@ -62,7 +62,7 @@ bool calculateAutomotiveGains(const FodDataTable &table, FodGainResult &result, 
         return false;
     }
     const FodParameterSet set = fodParametersAt(grids, found.index);
-    report.sets.push_back(fodFittedSet(0, table.rows, tableRows, set, set, found.cost));
+    report.sets.push_back(fodFittedSet(0, table.rows, tableRows, set, set, found.cost, found.secondCost));
     messages.log(format("gv:          %f", set.gv));
     messages.log(format("gi:          %f", set.gi));
     messages.log(format("fod_offset:  %f", set.fod_offset));
@@ -127,7 +127,7 @@ bool calculateXmcGains(const FodDataTable &table, FodGainResult &result, const F
         stored.fod_offset = set.fod_offset;
         stored.factor1 = set.factor1;
         stored.factor2 = set.factor2;
-        report.sets[k] = fodFittedSet(kXmcGains[k], groups[k], groupRows[k], set, stored, found.cost);
+        report.sets[k] = fodFittedSet(kXmcGains[k], groups[k], groupRows[k], set, stored, found.cost, found.secondCost);
         messages.out(format("gain: %5d   gi: %6.3f   fod_offset: %6.3f   delta_esr: %6.3f   factor1: %6.3f   "
                             "factor2: %6.3f\r\n",
                             kXmcGains[k], set.gi, set.fod_offset, set.delta_esr, set.factor1, set.factor2));

@@ -57,6 +57,13 @@ std::string qualityLine(const FodSetReport &set)
             line += " (data rows " + rows + ")";
         }
     }
+    if (!std::isfinite(set.secondCost))
+        line += "   no other combination fits";
+    else if (set.bestCost > 0.0)
+        line += formatted("   cost gap to the next best %.4g", set.costGap()) +
+                formatted(" (%.3g %% of the cost)", 100.0 * set.costGap() / set.bestCost);
+    else
+        line += formatted("   cost gap to the next best %.4g", set.costGap());
     return line + "\r\n";
 }
 
@@ -78,7 +85,8 @@ FodSetReport fodUnfittedSet(int gain, const std::vector<FodRow> &rows, const std
 }
 
 FodSetReport fodFittedSet(int gain, const std::vector<FodRow> &rows, const std::vector<int> &tableRows,
-                          const FodParameterSet &modelParameters, const FodParameterSet &stored, double bestCost)
+                          const FodParameterSet &modelParameters, const FodParameterSet &stored, double bestCost,
+                          double secondCost)
 {
     using namespace fodmodel;
     const FodParameterSet &p = modelParameters;
@@ -86,6 +94,7 @@ FodSetReport fodFittedSet(int gain, const std::vector<FodRow> &rows, const std::
     set.fitted = true;
     set.parameters = stored;
     set.bestCost = bestCost;
+    set.secondCost = secondCost;
 
     double sumOfSquares = 0.0;
     std::vector<double> magnitudes;

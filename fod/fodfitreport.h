@@ -6,6 +6,7 @@
 
 #include "fod/fodtypes.h"
 
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct FodSetReport {
     FodParameterSet parameters; // as stored for the calibration write (XMC: gv 0)
     std::vector<FodFitPoint> points;
     double bestCost = 0.0; // the search's sum of squared residuals
+    // The lowest cost of any other combination; infinite when no other one fits. A gap to it that
+    // is small against the best cost means the data hardly prefer the chosen parameters.
+    double secondCost = std::numeric_limits<double>::infinity();
     double rmsResidual = 0.0;
     float largestResidual = 0.0f; // signed: the residual of largest magnitude
     double medianAbsResidual = 0.0;
@@ -41,6 +45,7 @@ struct FodSetReport {
     int outlierCount = 0;
 
     int rowsUsed() const { return static_cast<int>(points.size()); }
+    double costGap() const { return secondCost - bestCost; }
 };
 
 // Everything one calculation fitted, in set order. No sets when no fit was attempted.
@@ -55,7 +60,8 @@ FodSetReport fodUnfittedSet(int gain, const std::vector<FodRow> &rows, const std
 // The rows at the chosen parameters, evaluated with the search's own model. `modelParameters` is
 // what the search used (XMC: gv 1.0), `stored` what the result holds.
 FodSetReport fodFittedSet(int gain, const std::vector<FodRow> &rows, const std::vector<int> &tableRows,
-                          const FodParameterSet &modelParameters, const FodParameterSet &stored, double bestCost);
+                          const FodParameterSet &modelParameters, const FodParameterSet &stored, double bestCost,
+                          double secondCost = std::numeric_limits<double>::infinity());
 
 // One line per fitted set for the FOD pane, each ending in "\r\n"; empty without a fitted set.
 std::string fodQualityText(const FodFitReport &report);

@@ -20,6 +20,7 @@
 #include <qwt_text_label.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -61,7 +62,9 @@ QString valuesTitle(const FodSetReport &set)
                              : set.outlierCount == 1 ? QStringLiteral("1 outlier")
                                                      : QStringLiteral("%1 outliers").arg(set.outlierCount);
     // Two lines: a column of a three-set window is too narrow for one.
-    return QStringLiteral("%1\nRMS %2, %3").arg(rows).arg(set.rmsResidual, 0, 'f', 3).arg(outliers);
+    const QString gap =
+        std::isfinite(set.secondCost) ? QStringLiteral(", gap %1").arg(set.costGap(), 0, 'g', 3) : QString();
+    return QStringLiteral("%1\nRMS %2, %3%4").arg(rows).arg(set.rmsResidual, 0, 'f', 3).arg(outliers, gap);
 }
 
 QwtPlot *newPlot(QWidget *parent, const QString &title, const QString &yTitle)

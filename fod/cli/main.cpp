@@ -17,6 +17,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -83,6 +84,10 @@ QJsonObject setJson(const FodSetReport &set)
     }
     json.insert(QStringLiteral("parameters"), parametersJson(set.parameters));
     json.insert(QStringLiteral("bestCost"), set.bestCost);
+    // No other combination fits: JSON has no infinity, so the second cost and the gap are null.
+    const bool second = std::isfinite(set.secondCost);
+    json.insert(QStringLiteral("secondCost"), second ? QJsonValue(set.secondCost) : QJsonValue());
+    json.insert(QStringLiteral("costGap"), second ? QJsonValue(set.costGap()) : QJsonValue());
     json.insert(QStringLiteral("rmsResidual"), set.rmsResidual);
     json.insert(QStringLiteral("largestResidual"), double(set.largestResidual));
     json.insert(QStringLiteral("medianAbsResidual"), set.medianAbsResidual);

@@ -9,6 +9,8 @@
 
 #include <QtTest>
 
+#include <limits>
+
 using namespace fodtest;
 
 namespace {
@@ -83,20 +85,24 @@ private slots:
         QTest::addColumn<float>("largest");
         QTest::addColumn<double>("median");
         QTest::addColumn<QList<int>>("outliers");
+        QTest::addColumn<double>("second");
         QTest::addColumn<QString>("line");
 
         // sqrt((1 + 4 + 9 + 16 + 100) / 5) = sqrt(26); median of 1, 2, 3, 4, 10 is 3, limit 12.
         QTest::newRow("odd count, none beyond four medians")
-            << QList<float>{1, -2, 3, -4, 10} << 0 << std::sqrt(26.0) << 10.0f << 3.0 << QList<int>{}
-            << "fit: 5 rows used   RMS residual 5.099   largest residual 10.000   outliers 0\r\n";
+            << QList<float>{1, -2, 3, -4, 10} << 0 << std::sqrt(26.0) << 10.0f << 3.0 << QList<int>{} << 1.25
+            << "fit: 5 rows used   RMS residual 5.099   largest residual 10.000   outliers 0   cost gap to the next "
+               "best 0.25 (25 % of the cost)\r\n";
         // median of 1, 1, 2, 2, 3, 9 is 2, limit 8: only the 9 is beyond.
         QTest::newRow("even count, one beyond four medians")
-            << QList<float>{1, -1, 2, -2, 3, -9} << 3 << std::sqrt(100.0 / 6.0) << -9.0f << 2.0 << QList<int>{5}
-            << "fit gain 3: 6 rows used   RMS residual 4.082   largest residual -9.000   outliers 1 (data rows 6)\r\n";
+            << QList<float>{1, -1, 2, -2, 3, -9} << 3 << std::sqrt(100.0 / 6.0) << -9.0f << 2.0 << QList<int>{5} << 1.0
+            << "fit gain 3: 6 rows used   RMS residual 4.082   largest residual -9.000   outliers 1 (data rows 6)   "
+               "cost gap to the next best 0 (0 % of the cost)\r\n";
         QTest::newRow("median 0: no row judged")
             << QList<float>{0, 0, 0, 5} << 2 << 2.5 << 5.0f << 0.0 << QList<int>{}
+            << std::numeric_limits<double>::infinity()
             << "fit gain 2: 4 rows used   RMS residual 2.500   largest residual 5.000   outliers not judged (median "
-               "residual 0)\r\n";
+               "residual 0)   no other combination fits\r\n";
     }
 
     void figures_matchHandComputedValues()
@@ -107,11 +113,12 @@ private slots:
         QFETCH(float, largest);
         QFETCH(double, median);
         QFETCH(QList<int>, outliers);
+        QFETCH(double, second);
         QFETCH(QString, line);
         const std::vector<FodRow> rows = rowsWithResiduals(residuals);
         const FodParameterSet p = unitParameters(0.0f);
         FodFitReport report;
-        report.sets.push_back(fodFittedSet(gain, rows, firstRows(rows.size()), p, p, 1.0));
+        report.sets.push_back(fodFittedSet(gain, rows, firstRows(rows.size()), p, p, 1.0, second));
         const FodSetReport &set = report.sets[0];
         QCOMPARE(set.rowsUsed(), residuals.size());
         for (int i = 0; i < residuals.size(); ++i)
@@ -159,12 +166,17 @@ private slots:
         // Gain 3's rows 3 and 14 stand at table rows 3 · 3 + 1 and 14 · 3 + 1.
         QCOMPARE(outlierRows(report.sets[1]), (QList<int>{10, 43}));
         QCOMPARE(outlierRows(report.sets[2]), QList<int>{});
-        QVERIFY2(QString::fromStdString(fodQualityText(report)).contains("outliers 2 (data rows 11, 44)\r\n"),
+        QVERIFY2(QString::fromStdString(fodQualityText(report))
+                     .contains("outliers 2 (data rows 11, 44)   cost gap to the next best"),
                  fodQualityText(report).c_str());
-        // The residuals are the search's own: their squares add up to its cost.
-        for (const FodSetReport &set : report.sets) {
+        // The residuals are the search's own: their squares add up to its cost, and the second cost
+        // is the search's too.
+        for (std::size_t k = 0; k < report.sets.size(); ++k) {
+            const FodSetReport &set = report.sets[k];
             const double squares = set.rmsResidual * set.rmsResidual * set.rowsUsed();
             QVERIFY2(qAbs(set.bestCost - squares) <= 1e-9 * set.bestCost, qPrintable(QString::number(squares)));
+            QCOMPARE(set.secondCost, fodSearchFast(groups[k], grids).secondCost);
+            QVERIFY(set.costGap() >= 0.0);
         }
     }
 

@@ -7,6 +7,7 @@
 #include "fod/fodgrids.h"
 #include "fod/fodmodel.h"
 #include "fod/fodsearch.h"
+#include "tests/common/seededrandom.h"
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -32,32 +33,7 @@ constexpr int kAdversarialXmcRowsPerGain = 30;
 // A saturated reading as boards print it now and then.
 constexpr float kSaturated = 4294967295.0f;
 
-class Random
-{
-public:
-    explicit Random(std::uint32_t seed) : state_(seed * 2654435761u + 1u) {}
-    std::uint32_t next()
-    {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_ >> 8;
-    }
-    int between(int low, int high)
-    {
-        return low + static_cast<int>(next() % static_cast<std::uint32_t>(high - low + 1));
-    }
-    double uniform(double low, double high) { return low + (high - low) * static_cast<double>(next()) / 16777216.0; }
-    // Roughly normal: the sum of twelve uniforms.
-    float gaussian()
-    {
-        float sum = 0.0f;
-        for (int i = 0; i < 12; ++i)
-            sum += static_cast<float>(next() % 65536u) / 65536.0f;
-        return sum - 6.0f;
-    }
-
-private:
-    std::uint32_t state_;
-};
+using Random = SeededRandom;
 
 // Board-like rows: integers as the board prints them, the reference field from the model plus noise.
 void appendRows(std::vector<FodRow> &rows, const FodParameterSet &p, float gain, int count, Random &random)

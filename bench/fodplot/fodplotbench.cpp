@@ -12,6 +12,7 @@
 #include "fod/fodmodel.h"
 #include "fod/fodsearch.h"
 #include "sim/boardsimulator.h"
+#include "tests/common/seededrandom.h"
 #include "ui/fodplotview.h"
 #include "ui/mainwindow.h"
 #include "worker/crossthreadtypes.h"
@@ -46,23 +47,7 @@ constexpr int kPlotHeightPx = 700;
 constexpr int kWindowLinesPerGain = 120;
 constexpr int kStepTimeoutMs = 60000;
 
-class Random
-{
-public:
-    explicit Random(std::uint32_t seed) : state_(seed * 2654435761u + 1u) {}
-    std::uint32_t next()
-    {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_ >> 8;
-    }
-    int between(int low, int high)
-    {
-        return low + static_cast<int>(next() % static_cast<std::uint32_t>(high - low + 1));
-    }
-
-private:
-    std::uint32_t state_;
-};
+using Random = SeededRandom;
 
 struct Case {
     std::string name;

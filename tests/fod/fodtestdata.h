@@ -5,6 +5,7 @@
 #include "fod/fodgrids.h"
 #include "fod/fodmodel.h"
 #include "fod/fodtypes.h"
+#include "tests/common/seededrandom.h"
 
 #include <cmath>
 #include <cstdint>
@@ -12,24 +13,7 @@
 
 namespace fodtest {
 
-// Small deterministic generator, so the data do not depend on the standard library's distributions.
-class Lcg
-{
-public:
-    explicit Lcg(std::uint32_t seed) : state_(seed * 2654435761u + 1u) {}
-    std::uint32_t next()
-    {
-        state_ = state_ * 1664525u + 1013904223u;
-        return state_ >> 8;
-    }
-    int between(int low, int high)
-    {
-        return low + static_cast<int>(next() % static_cast<std::uint32_t>(high - low + 1));
-    }
-
-private:
-    std::uint32_t state_;
-};
+using Lcg = SeededRandom;
 
 // One row whose field 6 is what the model gives for `p`, so that p fits it to within one rounding.
 inline FodRow modelRow(const FodParameterSet &p, float gain, float x, float field3, float field4)

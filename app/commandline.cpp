@@ -7,7 +7,7 @@
 #include <QCoreApplication>
 #include <QDebug>
 
-#include <iterator>
+#include <cstdio>
 
 namespace {
 
@@ -42,16 +42,53 @@ void addOptions(QCommandLineParser &parser)
 
 } // namespace
 
+bool CommandLine::choosePlatform(int argc, char **argv)
+{
+#if defined(Q_OS_UNIX) && !defined(Q_OS_MACOS)
+    if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || !qEnvironmentVariableIsEmpty("DISPLAY") ||
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+        return true;
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (arguments.contains(QStringLiteral("-platform")) || arguments.contains(QStringLiteral("--platform")))
+        return true;
+
+    QCommandLineParser parser;
+    addOptions(parser);
+    const bool parsed = parser.parse(arguments);
+    CommandLine commandLine;
+    commandLine.read(parser);
+    if (!parsed || parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
+        parser.isSet(QStringLiteral("version")) || commandLine.run() == Run::Flash) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        return true;
+    }
+    std::fputs("zavlo-gui: no display (neither DISPLAY nor WAYLAND_DISPLAY is set) for the window; "
+               "a command-line flash (-p PORT -i FILE) needs none.\n",
+               stderr);
+    return false;
+#else
+    Q_UNUSED(argc)
+    Q_UNUSED(argv)
+    return true;
+#endif
+}
+
 void CommandLine::process(const QCoreApplication &application)
 {
     QCommandLineParser parser;
     addOptions(parser);
     parser.process(application);
-
-    port = parser.value(QStringLiteral("port"));
+    read(parser);
     qDebug() << "COM Port is" << port;
-    input = parser.value(QStringLiteral("input"));
     qDebug() << "Bin file is" << input;
+}
+
+void CommandLine::read(const QCommandLineParser &parser)
+{
+    port = parser.value(QStringLiteral("port"));
+    input = parser.value(QStringLiteral("input"));
 }
 
 CommandLine::Run CommandLine::run() const

@@ -3,6 +3,7 @@
 #include <QString>
 
 class MainWindow;
+class QCommandLineParser;
 class QCoreApplication;
 
 // The tool's command line: its options (one table in commandline.cpp), what kind of run they ask
@@ -10,6 +11,13 @@ class QCoreApplication;
 class CommandLine
 {
 public:
+    // Decides, before the QApplication exists, where the window goes. Without a display, a run
+    // that needs nobody at the window (a command-line flash, help, version, a command line the
+    // parser refuses) is drawn offscreen; a window to be used by hand has nowhere to go, which
+    // one line on stderr says before false is returned. A platform chosen by QT_QPA_PLATFORM or
+    // -platform is left alone.
+    static bool choosePlatform(int argc, char **argv);
+
     enum class Run {
         Interactive, // the window, used by hand
         Flash,       // -p PORT -i FILE: flash without a click, exit with the result
@@ -25,6 +33,8 @@ public:
     void start(MainWindow &window) const;
 
 private:
+    void read(const QCommandLineParser &parser);
+
     QString port;
     QString input;
 };

@@ -7,6 +7,9 @@
 
 int main(int argc, char *argv[])
 {
+    if (!CommandLine::choosePlatform(argc, argv))
+        return 1;
+
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Zavlo GUI"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZAVLO_VERSION_TEXT));

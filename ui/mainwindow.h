@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -40,6 +41,8 @@ public:
         QString manufacturer;
         QString description;
         bool busy = false;
+        // The links under /dev/serial that name the same device; listed after it.
+        QStringList stableNames;
     };
     using ComPortEnumerator = std::function<QList<ComPortEntry>()>;
 
@@ -154,6 +157,10 @@ private:
     void prepareConfigPage();
     void appendConsoleMessage(const QString &msg);
     void populateComPorts();
+    // Rebuilds the port list; a typed port path stays in the box.
+    void rebuildPortList();
+    // The port the box names: a listed entry's port, or the typed text exactly as typed.
+    QString chosenPortName() const;
     void setInfoRow(int row, const QString &text);
     // Checks and enables a section box exactly when the image offers the section, tells the
     // worker, and shows the section's version in its row or nothing.
@@ -169,6 +176,7 @@ private:
 
     // The port list, and the port and the board as the worker last reported them.
     bool portsListed = false; // the last port list was not empty
+    QString portText;         // the port box's text: a listed entry's label or a typed path
     bool comPortOpen = false;
     bool boardConnected = false;
     SectionBoxes sectionBoxes; // what the loaded image offers

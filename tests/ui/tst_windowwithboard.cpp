@@ -3,7 +3,9 @@
 #include "tests/ui/testimage.h"
 #include "tests/ui/windowtesthelpers.h"
 
+#include <QComboBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QSerialPort>
 #include <QTableWidget>
@@ -97,6 +99,7 @@ private slots:
         QVERIFY(dir.isValid());
     }
 
+    void typedPortPath_connectsAndDetects();
     void commandLineFlash_exitsWithTheResultAfterOneFlash();
     void closingDuringAFlash_stopsBetweenBlocks_data();
     void closingDuringAFlash_stopsBetweenBlocks();
@@ -108,6 +111,21 @@ private slots:
 private:
     QTemporaryDir dir;
 };
+
+void tst_WindowWithBoard::typedPortPath_connectsAndDetects()
+{
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    // The system lists ports of its own; the simulated board is on none of them.
+    MainWindow::setComPortEnumerator([] { return QList<MainWindow::ComPortEntry>{port("ttyS0")}; });
+    MainWindow window;
+    auto *box = widget<QComboBox>(window, "comPortComboBox");
+    box->lineEdit()->clear();
+    QTest::keyClicks(box->lineEdit(), QString::fromStdString(sim.slavePath()));
+
+    QVERIFY(connectAndDetect(window));
+    QTRY_COMPARE_WITH_TIMEOUT(infoRows(window, 2, 2), QStringList{QString::number(kSimDefaultPartNumber)}, 10000);
+}
 
 void tst_WindowWithBoard::commandLineFlash_exitsWithTheResultAfterOneFlash()
 {

@@ -73,9 +73,10 @@ private:
 };
 
 inline MainWindow::ComPortEntry port(const QString &name, const QString &manufacturer = QStringLiteral("Maker"),
-                                     const QString &description = QStringLiteral("Serial"), bool busy = false)
+                                     const QString &description = QStringLiteral("Serial"), bool busy = false,
+                                     const QStringList &stableNames = {})
 {
-    return MainWindow::ComPortEntry{name, manufacturer, description, busy};
+    return MainWindow::ComPortEntry{name, manufacturer, description, busy, stableNames};
 }
 
 inline void registerWindowTypes()

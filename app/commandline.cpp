@@ -93,15 +93,23 @@ void CommandLine::read(const QCommandLineParser &parser)
 
 CommandLine::Run CommandLine::run() const
 {
-    // A single option on its own is ignored.
-    return !port.isEmpty() && !input.isEmpty() ? Run::Flash : Run::Interactive;
+    if (port.isEmpty())
+        return Run::Interactive;
+    return input.isEmpty() ? Run::InteractiveOnPort : Run::Flash;
 }
 
 void CommandLine::start(MainWindow &window) const
 {
-    if (run() != Run::Flash)
-        return;
-    window.setCommandLineMode();
-    window.setFirmwareFilePath(input);
-    emit window.connectCOMPortRequest(port);
+    switch (run()) {
+    case Run::Interactive:
+        break;
+    case Run::InteractiveOnPort:
+        window.openPort(port);
+        break;
+    case Run::Flash:
+        window.setCommandLineMode();
+        window.setFirmwareFilePath(input);
+        window.openPort(port);
+        break;
+    }
 }

@@ -19,8 +19,9 @@ public:
     static bool choosePlatform(int argc, char **argv);
 
     enum class Run {
-        Interactive, // the window, used by hand
-        Flash,       // -p PORT -i FILE: flash without a click, exit with the result
+        Interactive,       // the window, used by hand
+        InteractiveOnPort, // -p PORT alone: the window, connected to that port
+        Flash,             // -p PORT -i FILE: flash without a click, exit with the result
     };
 
     // Reads the application's arguments. Help, version and a command line the parser refuses end

@@ -303,6 +303,17 @@ QString MainWindow::chosenPortName() const
     return listed >= 0 ? box->itemData(listed, Qt::UserRole).toString() : box->currentText();
 }
 
+void MainWindow::openPort(const QString &port)
+{
+    QComboBox *box = ui->comPortComboBox;
+    const int listed = box->findData(port, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (listed >= 0)
+        box->setCurrentIndex(listed);
+    else
+        box->setEditText(port);
+    emit connectCOMPortRequest(port);
+}
+
 void MainWindow::on_comPortRefreshPortsButton_clicked()
 {
     rebuildPortList();

@@ -59,6 +59,8 @@ public:
 
     void setCommandLineMode();
     void setFirmwareFilePath(const QString &path);
+    // Shows the port in the port box (its listed entry, or the name as typed) and opens it.
+    void openPort(const QString &port);
     // A command-line flash that has produced no result yet.
     bool commandLineRunPending() const { return commandLineMode; }
 

@@ -76,6 +76,7 @@ private slots:
     void unknownOption_failsWithTheParsersMessage();
     void portAndInput_flashWithoutAClickAndExitWithTheResult_data();
     void portAndInput_flashWithoutAClickAndExitWithTheResult();
+    void portAlone_opensTheWindowConnectedToIt();
     void noDisplay_commandLineRunsOffscreenAndAWindowEndsWithOneLine_data();
     void noDisplay_commandLineRunsOffscreenAndAWindowEndsWithOneLine();
 
@@ -159,6 +160,32 @@ void tst_EntryPoint::portAndInput_flashWithoutAClickAndExitWithTheResult()
                            [](char a, uint8_t b) { return uint8_t(a) == b; }));
     else
         QCOMPARE(board.blockWriteCount, 0L);
+}
+
+void tst_EntryPoint::portAlone_opensTheWindowConnectedToIt()
+{
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    QProcess gui;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    gui.setProcessEnvironment(env);
+    QString log;
+    connect(&gui, &QProcess::readyReadStandardError,
+            [&] { log += QString::fromLocal8Bit(gui.readAllStandardError()); });
+    gui.start(guiPath(), {QStringLiteral("-p"), QString::fromStdString(sim.slavePath())});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+
+    // Connected without a click: the board is found and its information read, and nothing is flashed.
+    QTRY_VERIFY2_WITH_TIMEOUT(log.contains(QStringLiteral("Board is now connected.")), qPrintable(log.right(2000)),
+                              kHangGuardMs);
+    QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("Cal Page Num:")), kHangGuardMs);
+    QCOMPARE(gui.state(), QProcess::Running);
+    gui.terminate();
+    QVERIFY(gui.waitForFinished(kHangGuardMs));
+    QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(gui.exitCode(), 0);
+    QCOMPARE(sim.snapshot().blockWriteCount, 0L);
 }
 
 void tst_EntryPoint::noDisplay_commandLineRunsOffscreenAndAWindowEndsWithOneLine_data()

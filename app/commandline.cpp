@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -23,7 +24,12 @@ const OptionRow kOptions[] = {
     {"p", "port", QT_TRANSLATE_NOOP("main", "COM Port"),
      QT_TRANSLATE_NOOP("main", "Select COM Port (COM1, COM2, etc.).")},
     {"i", "input", QT_TRANSLATE_NOOP("main", "binary file"), QT_TRANSLATE_NOOP("main", "Specify <binary file>")},
+    {nullptr, "timeout", QT_TRANSLATE_NOOP("main", "seconds"),
+     QT_TRANSLATE_NOOP("main", "Command-line flash: stop and exit with 11 when it has no result after <seconds>.")},
 };
+
+// QTimer counts in int milliseconds.
+constexpr int kMaxTimeoutSeconds = 2147483;
 
 void addOptions(QCommandLineParser &parser)
 {
@@ -75,7 +81,7 @@ bool CommandLine::choosePlatform(int argc, char **argv)
 #endif
 }
 
-void CommandLine::process(const QCoreApplication &application)
+bool CommandLine::process(const QCoreApplication &application)
 {
     QCommandLineParser parser;
     addOptions(parser);
@@ -83,12 +89,25 @@ void CommandLine::process(const QCoreApplication &application)
     read(parser);
     qDebug() << "COM Port is" << port;
     qDebug() << "Bin file is" << input;
+
+    if (!timeoutText.isNull() && timeoutSeconds == 0) {
+        std::fprintf(stderr, "zavlo-gui: --timeout takes a whole number of seconds from 1 to %d, not \"%s\".\n",
+                     kMaxTimeoutSeconds, qPrintable(timeoutText));
+        return false;
+    }
+    if (timeoutSeconds > 0 && run() != Run::Flash)
+        qWarning("--timeout applies to a command-line flash (-p PORT -i FILE) only; ignored.");
+    return true;
 }
 
 void CommandLine::read(const QCommandLineParser &parser)
 {
     port = parser.value(QStringLiteral("port"));
     input = parser.value(QStringLiteral("input"));
+    timeoutText = parser.isSet(QStringLiteral("timeout")) ? parser.value(QStringLiteral("timeout")) : QString();
+    bool number = false;
+    const int seconds = timeoutText.toInt(&number);
+    timeoutSeconds = number && seconds > 0 && seconds <= kMaxTimeoutSeconds ? seconds : 0;
 }
 
 CommandLine::Run CommandLine::run() const
@@ -110,6 +129,13 @@ void CommandLine::start(MainWindow &window) const
         window.setCommandLineMode();
         window.setFirmwareFilePath(input);
         window.openPort(port);
+        if (timeoutSeconds > 0) {
+            const int seconds = timeoutSeconds;
+            // A wrong port or an absent board would keep a station waiting for ever.
+            QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &window, [&window, seconds] {
+                window.requestClose(kTimeoutExitCode, QStringLiteral("No result after %1 s: stopping.").arg(seconds));
+            });
+        }
         break;
     }
 }

@@ -11,6 +11,10 @@ class QCoreApplication;
 class CommandLine
 {
 public:
+    // Exit code of a command-line run that has no result when its --timeout runs out; 0 to 10
+    // are the flash results.
+    static constexpr int kTimeoutExitCode = 11;
+
     // Decides, before the QApplication exists, where the window goes. Without a display, a run
     // that needs nobody at the window (a command-line flash, help, version, a command line the
     // parser refuses) is drawn offscreen; a window to be used by hand has nowhere to go, which
@@ -25,12 +29,13 @@ public:
     };
 
     // Reads the application's arguments. Help, version and a command line the parser refuses end
-    // the process the parser's way.
-    void process(const QCoreApplication &application);
+    // the process the parser's way; a value out of its range is said on stderr and gives false.
+    bool process(const QCoreApplication &application);
 
     Run run() const;
 
-    // Starts what the run asks of the window, before the event loop runs.
+    // Starts what the run asks of the window, before the event loop runs; a command-line run's
+    // time limit starts with it.
     void start(MainWindow &window) const;
 
 private:
@@ -38,4 +43,6 @@ private:
 
     QString port;
     QString input;
+    QString timeoutText;
+    int timeoutSeconds = 0; // 0: no limit
 };

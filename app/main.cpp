@@ -31,7 +31,8 @@ int main(int argc, char *argv[])
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &window, [&window] { window.requestClose(); });
 
     CommandLine commandLine;
-    commandLine.process(application);
+    if (!commandLine.process(application))
+        return 1;
     commandLine.start(window);
 
     const int code = application.exec();

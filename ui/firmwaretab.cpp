@@ -260,7 +260,9 @@ void MainWindow::rw_response(RWTarget::RW_RESPONSE_T response)
         // The port is closed ahead of any further poll, which would otherwise send the board that
         // has just been started on its new firmware back into its bootloader.
         emit disconnectCOMPortRequest();
-        endCommandLineRun(static_cast<int>(response));
+        // The cancel that a close asked for ends the run with the close's own code.
+        const bool closeCancelled = closeRequested && response == RWTarget::RW_CANCELLED;
+        endCommandLineRun(closeCancelled ? closeExitCode : static_cast<int>(response));
     }
     finishCloseWhenIdle();
 }

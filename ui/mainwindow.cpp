@@ -206,12 +206,14 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->setAccepted(closeFinished);
 }
 
-void MainWindow::requestClose(int commandLineExitCode)
+void MainWindow::requestClose(int commandLineExitCode, const QString &reason)
 {
     if (!closeRequested) {
         closeRequested = true;
         closeExitCode = commandLineExitCode;
         qDebug() << "Close requested";
+        if (!reason.isEmpty())
+            appendConsoleMessage(reason);
         if (flashing)
             appendConsoleMessage(QStringLiteral("Closing once the flash has stopped."));
         if (calculating) {

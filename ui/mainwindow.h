@@ -105,7 +105,8 @@ public slots:
     // manager): a running flash is cancelled, a calibration write is cancelled before its first
     // block or else finished; then the window hides and ends the event loop. A command-line run
     // that has produced no result by then ends with `commandLineExitCode`, any other with 0.
-    void requestClose(int commandLineExitCode = RWTarget::RW_CANCELLED);
+    // A reason, when given, is the console's first line about it.
+    void requestClose(int commandLineExitCode = RWTarget::RW_CANCELLED, const QString &reason = QString());
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -66,6 +66,8 @@ private slots:
     void stopSignalDuringTheBlockWrites_endsBetweenBlocksWithFive_data();
     void stopSignalDuringTheBlockWrites_endsBetweenBlocksWithFive();
     void wrongPort_waitsUntilStoppedThenExitsWithFive();
+    void timeout_endsARunWithoutResultWithEleven_data();
+    void timeout_endsARunWithoutResultWithEleven();
 
 private:
     QTemporaryDir dir;
@@ -280,6 +282,46 @@ void TestFlashCommandLine::wrongPort_waitsUntilStoppedThenExitsWithFive()
     QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
     QCOMPARE(gui.exitCode(), int(RWTarget::RW_CANCELLED));
     QVERIFY2(log.contains(QStringLiteral("Exiting with response 5")), qPrintable(log));
+}
+
+void TestFlashCommandLine::timeout_endsARunWithoutResultWithEleven_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QString>("seconds");
+    QTest::newRow("absent board") << Setup([](SimConfig &c, ImageSpec &) { c.faults.absent = true; }) << "3";
+    // Usually cut off inside the block writes, whose cancel must not turn into 5.
+    QTest::newRow("flash longer than the limit") << Setup([](SimConfig &c, ImageSpec &i) {
+        c.faults.pace115200 = true;
+        i.applicationSize = 128 * 1024;
+    }) << "2";
+}
+
+void TestFlashCommandLine::timeout_endsARunWithoutResultWithEleven()
+{
+    QFETCH(Setup, setup);
+    QFETCH(QString, seconds);
+    SimConfig config;
+    ImageSpec spec;
+    setup(config, spec);
+    BoardSimulator sim(config);
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    const QString image = dir.filePath(QStringLiteral("timeout-%1.bin").arg(seconds));
+    QVERIFY(writeFirmwareImage(image.toStdString(), spec));
+
+    QElapsedTimer watch;
+    watch.start();
+    QProcess gui;
+    gui.setProcessEnvironment(guiEnvironment());
+    gui.start(guiPath(), {"-p", QString::fromStdString(sim.slavePath()), "-i", image, "--timeout", seconds});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+    QString log;
+    QVERIFY2(waitForExit(gui, log), qPrintable(log));
+    QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(gui.exitCode() == 11, qPrintable(QStringLiteral("exit %1\n").arg(gui.exitCode()) + log));
+    QVERIFY(watch.elapsed() >= seconds.toInt() * 1000);
+    const QString console = QString::fromLocal8Bit(gui.readAllStandardOutput());
+    QVERIFY2(console.contains(QStringLiteral("] No result after %1 s: stopping.\n").arg(seconds)), qPrintable(console));
+    QVERIFY(sim.snapshot().mode == BoardMode::Bootloader);
 }
 
 QTEST_GUILESS_MAIN(TestFlashCommandLine)

@@ -170,6 +170,7 @@ void MainWindow::connectWorker()
     connect(worker, &SerialWorker::fodFitReport, this, &MainWindow::fodFitReport);
     connect(this, &MainWindow::terminalSendRequest, worker, &SerialWorker::terminalSendRequest, Qt::QueuedConnection);
     connect(worker, &SerialWorker::calibrationWriteState, this, &MainWindow::calibrationWriteState);
+    connect(worker, &SerialWorker::portProblem, this, &MainWindow::portProblem);
 }
 
 void MainWindow::updateControls()
@@ -342,6 +343,11 @@ void MainWindow::connectCOMPortResponse(bool response)
         rebuildPortList();
     }
     updateControls();
+}
+
+void MainWindow::portProblem(QString reason)
+{
+    appendConsoleMessage(reason);
 }
 
 void MainWindow::disconnectCOMPortResponse()

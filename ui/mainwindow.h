@@ -100,6 +100,7 @@ public slots:
     void gainCalculationStatus(bool);
     void fodFitReport(FodFitReport report);
     void calibrationWriteState(CalWriteState state);
+    void portProblem(QString reason);
 
     // The one way the window goes, whoever asks (the close button, a stop signal, the session
     // manager): a running flash is cancelled, a calibration write is cancelled before its first

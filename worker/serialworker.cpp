@@ -7,6 +7,8 @@
 #include "fod/fodsearch.h"
 #include "target/boardinfo.h"
 #include "target/pagereader.h"
+#include "worker/portnames.h"
+#include "worker/portproblem.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -14,6 +16,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -97,15 +100,26 @@ void SerialWorker::connectCOMPortRequest(QString port)
     serialPort->setPortName(port);
     serialPort->setBaudRate(kBaudRate, QSerialPort::AllDirections);
     portLost = false;
-    if (serialPort->open(QIODevice::ReadWrite)) {
+    portLocation = port.isEmpty() ? QString() : PortNames::systemLocation(port);
+    int error = port.isEmpty() ? ENOENT : portLock.acquire(portLocation);
+    if (error == 0 && serialPort->open(QIODevice::ReadWrite)) {
         portOpen = true;
         emit connectCOMPortResponse(true);
         pollTimer->setInterval(kFirstPollMs);
         pollTimer->start();
-    } else {
-        qDebug() << "Can't open port";
-        emit connectCOMPortResponse(false);
+        return;
     }
+    QString systemText = QString::fromLocal8Bit(std::strerror(error));
+    if (error == 0) {
+        portLock.release();
+        systemText = serialPort->errorString();
+        // The same file opened for the lock, so a permission error of the port's is its lock file.
+        if (serialPort->error() == QSerialPort::PermissionError)
+            error = EBUSY;
+    }
+    qDebug() << "Can't open port";
+    emit connectCOMPortResponse(false);
+    emit portProblem(portProblemText(examinePort(PortFacts::Event::OpenFailed, portLocation, error, systemText)));
 }
 
 void SerialWorker::disconnectCOMPortRequest()
@@ -120,6 +134,7 @@ void SerialWorker::disconnectCOMPortRequest()
         delete serialPort;
         serialPort = nullptr;
     }
+    portLock.release();
     emit disconnectCOMPortResponse();
 }
 
@@ -196,6 +211,7 @@ void SerialWorker::closeLostPort()
 {
     qDebug() << "Serial port lost:" << serialPort->errorString();
     emit transferStatus(QStringLiteral("COM port lost! Check the connection and connect again."));
+    emit portProblem(portProblemText(examinePort(PortFacts::Event::Lost, portLocation, 0, serialPort->errorString())));
     disconnectCOMPortRequest();
 }
 

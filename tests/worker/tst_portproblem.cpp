@@ -1,0 +1,133 @@
+#include "worker/portproblem.h"
+
+#include <QTest>
+
+#include <cerrno>
+#include <functional>
+
+using Facts = std::function<void(PortFacts &)>;
+Q_DECLARE_METATYPE(Facts)
+
+// The one console line made from what the system told about a port that did not open or was lost.
+class tst_PortProblem : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void text_saysWhyAndWhatToDo_data();
+    void text_saysWhyAndWhatToDo();
+};
+
+void tst_PortProblem::text_saysWhyAndWhatToDo_data()
+{
+    QTest::addColumn<Facts>("facts");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("no such device") << Facts([](PortFacts &f) {
+        f.exists = false;
+        f.error = ENOENT;
+    }) << "No such device: /dev/ttyUSB0 does not exist; is the board plugged in and the name right?";
+    QTest::newRow("a link that leads nowhere")
+        << Facts([](PortFacts &f) {
+               f.location = QStringLiteral("/dev/serial/by-id/usb-X");
+               f.exists = false;
+               f.linkTarget = QStringLiteral("/dev/ttyUSB3");
+               f.error = ENOENT;
+           })
+        << "No such device: /dev/serial/by-id/usb-X leads to /dev/ttyUSB3, which does not exist; is the board "
+           "plugged in and the name right?";
+    QTest::newRow("permission: join the device's group")
+        << Facts([](PortFacts &f) {
+               f.error = EACCES;
+               f.group = QStringLiteral("uucp");
+               f.groupMayUse = true;
+           })
+        << "Permission denied on /dev/ttyUSB0: join its group uucp with `sudo usermod -aG uucp $USER`, then log out "
+           "and in again.";
+    QTest::newRow("permission: joined, but not this login")
+        << Facts([](PortFacts &f) {
+               f.error = EACCES;
+               f.group = QStringLiteral("dialout");
+               f.groupMayUse = true;
+               f.inGroupNotInLogin = true;
+           })
+        << "Permission denied on /dev/ttyUSB0: you are in its group dialout, but this login is not yet: log out and "
+           "in again.";
+    QTest::newRow("permission: no group may use it")
+        << Facts([](PortFacts &f) {
+               f.error = EACCES;
+               f.owner = f.group = QStringLiteral("root");
+               f.mode = 0600;
+           })
+        << "Permission denied on /dev/ttyUSB0 (owner root, group root, mode 0600): no group of users may use it; "
+           "the udev rules of the package give the desktop user access.";
+    QTest::newRow("busy: ModemManager, wherever it is in the list")
+        << Facts([](PortFacts &f) {
+               f.error = EBUSY;
+               f.holders = {{77, QStringLiteral("cat")}, {812, QStringLiteral("ModemManager")}};
+           })
+        << "Busy: /dev/ttyUSB0 is in use by cat (PID 77), ModemManager (PID 812): stop it with `sudo systemctl stop "
+           "ModemManager`, or keep it away from the port with the udev rules.";
+    QTest::newRow("busy: brltty")
+        << Facts([](PortFacts &f) {
+               f.error = EBUSY;
+               f.holders = {{90, QStringLiteral("brltty")}};
+           })
+        << "Busy: /dev/ttyUSB0 is in use by brltty (PID 90): stop it with `sudo systemctl stop brltty`, or remove "
+           "the brltty package if no braille display is used.";
+    QTest::newRow("busy: another tool's lock") << Facts([](PortFacts &f) {
+        f.error = EWOULDBLOCK;
+        f.holders = {{4242, QStringLiteral("zavlo-gui")}};
+        f.staleLockFile = QStringLiteral("/var/lock/LCK..ttyUSB0");
+    }) << "Busy: /dev/ttyUSB0 is in use by zavlo-gui (PID 4242): close it there first.";
+    QTest::newRow("busy: a lock file whose process has ended")
+        << Facts([](PortFacts &f) {
+               f.error = EBUSY;
+               f.staleLockFile = QStringLiteral("/var/lock/LCK..ttyUSB0");
+               f.staleLockPid = 4242;
+               f.portGrabbers = QStringList{QStringLiteral("ModemManager")};
+           })
+        << "Busy: /dev/ttyUSB0 is locked by /var/lock/LCK..ttyUSB0, left by PID 4242, which has ended: remove it "
+           "with `sudo rm /var/lock/LCK..ttyUSB0`.";
+    QTest::newRow("busy: holder unseen, ModemManager runs")
+        << Facts([](PortFacts &f) {
+               f.error = EBUSY;
+               f.portGrabbers = QStringList{QStringLiteral("ModemManager")};
+           })
+        << "Busy: /dev/ttyUSB0 is in use, and ModemManager is running, which opens serial ports by itself: stop it "
+           "with `sudo systemctl stop ModemManager`, or keep it away from the port with the udev rules.";
+    QTest::newRow("busy: nothing more known") << Facts([](PortFacts &f) {
+        f.error = EBUSY;
+        f.systemText = QStringLiteral("Device or resource busy");
+    }) << "Busy: /dev/ttyUSB0 is in use by another program (Device or resource busy).";
+    QTest::newRow("not a serial port") << Facts([](PortFacts &f) {
+        f.location = QStringLiteral("/home/u/image.bin");
+        f.serialDevice = false;
+        f.systemText = QStringLiteral("Inappropriate ioctl for device");
+    }) << "/home/u/image.bin is not a serial port (Inappropriate ioctl for device).";
+    QTest::newRow("no port given") << Facts([](PortFacts &f) {
+        f.location.clear();
+        f.error = ENOENT;
+    }) << "No port given: choose one from the list or type its path.";
+    QTest::newRow("lost: unplugged") << Facts([](PortFacts &f) {
+        f.event = PortFacts::Event::Lost;
+        f.exists = false;
+    }) << "/dev/ttyUSB0 is gone: the adapter was unplugged or lost power.";
+    QTest::newRow("lost: still there") << Facts([](PortFacts &f) {
+        f.event = PortFacts::Event::Lost;
+        f.systemText = QStringLiteral("Input/output error");
+    }) << "/dev/ttyUSB0 failed: Input/output error.";
+}
+
+void tst_PortProblem::text_saysWhyAndWhatToDo()
+{
+    QFETCH(Facts, facts);
+    QFETCH(QString, text);
+    PortFacts port;
+    port.location = QStringLiteral("/dev/ttyUSB0");
+    facts(port);
+    QCOMPARE(portProblemText(port), text);
+}
+
+QTEST_GUILESS_MAIN(tst_PortProblem)
+#include "tst_portproblem.moc"

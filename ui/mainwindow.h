@@ -195,6 +195,8 @@ private:
     CalWriteState calibrationWrite = CalWriteState::Idle; // as the worker last reported it
     // A flash from the command line: started without a click, ends the program.
     bool commandLineMode = false;
+    // After a successful flash in the window, the Terminal tab shows the board's new firmware.
+    bool showOutputAfterFlash = false;
     // Closing: asked for, waiting for the worker, done.
     bool closeRequested = false;
     bool closeFinished = false;

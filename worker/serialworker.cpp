@@ -55,8 +55,14 @@ public:
     void updateProgress(int percent) override { emit worker.updateProgressBarRequest(percent); }
     void updateBytesTransferred(int bytes) override { emit worker.updateBytesTransferredRequest(bytes); }
     void transferStatus(const QString &msg) override { emit worker.transferStatus(msg); }
-    void flashResult(RWTarget::RW_RESPONSE_T response) override { emit worker.rw_response(response); }
+    void flashResult(RWTarget::RW_RESPONSE_T response) override
+    {
+        result = response;
+        emit worker.rw_response(response);
+    }
     void queryInfoBlock() override { queryInfo(); }
+
+    RWTarget::RW_RESPONSE_T result = RWTarget::RW_CANCELLED;
 
 private:
     SerialWorker &worker;
@@ -129,6 +135,7 @@ void SerialWorker::disconnectCOMPortRequest()
     portCreated = false;
     portOpen = false;
     boardDetected = false;
+    applicationStarted = false;
     if (serialPort) {
         serialPort->close();
         delete serialPort;
@@ -151,10 +158,16 @@ void SerialWorker::flashDeviceRequest(QString filePath)
     }
     WorkerFlashReporter reporter(*this, [this] { queryInfoBlock(); });
     flashImage(target, *serialPort, reporter, filePath, cancelRequested, flashSelection);
+    // A successful flash ends by starting the board's new firmware.
+    applicationStarted = reporter.result == RWTarget::RW_SUCCESS;
     {
         QMutexLocker lock(&busyMutex);
         flashBusy = false;
     }
+    // The window's answer to the result (a change of tab) is queued by now; a poll that fell due
+    // during the flash must not come before it.
+    if (pollTimer->isActive())
+        pollTimer->start(kFirstPollMs);
 }
 
 void SerialWorker::cancelFlashDeviceRequest()
@@ -217,6 +230,7 @@ void SerialWorker::closeLostPort()
 
 int SerialWorker::detectBoard()
 {
+    applicationStarted = false;
     // A board running its application prints text, which may hold the start byte; whatever
     // came in since the last poll is not an answer to the status read.
     serialPort->clear(QSerialPort::Input);
@@ -257,6 +271,10 @@ void SerialWorker::releaseBoard()
         return;
     emit boardConnectedStatus(false);
     boardDetected = false;
+    // After a flash the new firmware runs already; its application does not answer a reset, and
+    // waiting for that answer would eat its first lines.
+    if (applicationStarted)
+        return;
     target.writeResetRegister(*serialPort, RWTarget::RESET_RUN_APPLICATION);
     QThread::msleep(kReleaseSettleMs);
 }
@@ -363,7 +381,9 @@ void SerialWorker::tabIndexChanged(int tabIndex)
     if (activeTab == kFirmwareTab)
         noBoardReported = false;
     if (activeTab == kTerminalTab && portOpen) {
-        discardPortBuffers();
+        // What a board has printed since a flash started it is its new firmware's first text.
+        if (!applicationStarted)
+            discardPortBuffers();
         emit terminalOutputMessage(QStringLiteral("\r\n"));
     }
 }

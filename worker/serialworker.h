@@ -96,6 +96,8 @@ private:
     std::atomic_bool cancelRequested{false};
     std::atomic_bool calibrationWriteCancelRequested{false};
     bool boardDetected = false;
+    // The last flash left the board running its new firmware, and no poll has sent it back since.
+    bool applicationStarted = false;
     QTimer *pollTimer = nullptr;
     bool flashBusy = false;
     QMutex busyMutex;

@@ -31,7 +31,7 @@ class tst_MainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { registerWindowTypes(); }
+    void initTestCase() { prepareWindowTests(); }
 
     void construction_keepsExactlyTheThreeWorkingTabs();
     void construction_bindsEveryNamedSlotWithoutWarnings();

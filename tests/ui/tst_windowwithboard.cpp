@@ -95,10 +95,8 @@ class tst_WindowWithBoard : public QObject
 private slots:
     void initTestCase()
     {
-        registerWindowTypes();
+        prepareWindowTests();
         QVERIFY(dir.isValid());
-        // The windows' settings stay out of the user's own.
-        qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
     }
 
     void typedPortPath_connectsAndDetects();

@@ -5,7 +5,6 @@
 #include "worker/portnames.h"
 #include "worker/serialworker.h"
 
-#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDebug>
@@ -284,8 +283,6 @@ void MainWindow::populateComPorts()
             box->addItem(name, name);
     }
     portsListed = !ports.isEmpty();
-    // The box is as wide as the labels; the list opens as wide as its longest name.
-    box->view()->setMinimumWidth(box->view()->sizeHintForColumn(0));
 }
 
 void MainWindow::rebuildPortList()

@@ -5,39 +5,14 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-// The device file behind a port name, and the stable links found for it, on a folder of links.
+// The stable links found for a device, on a folder of links as udev makes them.
 class tst_PortNames : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void systemLocation_keepsPathsAndPutsBareNamesBelowDev_data();
-    void systemLocation_keepsPathsAndPutsBareNamesBelowDev();
     void stableNames_areTheLinksThatLeadToTheDevice();
 };
-
-void tst_PortNames::systemLocation_keepsPathsAndPutsBareNamesBelowDev_data()
-{
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("location");
-    QTest::newRow("bare name") << "ttyUSB0"
-                               << "/dev/ttyUSB0";
-    QTest::newRow("name below a dev folder") << "pts/3"
-                                             << "/dev/pts/3";
-    QTest::newRow("absolute path") << "/tmp/ttyZAVLO0"
-                                   << "/tmp/ttyZAVLO0";
-    QTest::newRow("relative paths") << "./tty0"
-                                    << "./tty0";
-    QTest::newRow("parent-relative path") << "../tty0"
-                                          << "../tty0";
-}
-
-void tst_PortNames::systemLocation_keepsPathsAndPutsBareNamesBelowDev()
-{
-    QFETCH(QString, name);
-    QFETCH(QString, location);
-    QCOMPARE(PortNames::systemLocation(name), location);
-}
 
 void tst_PortNames::stableNames_areTheLinksThatLeadToTheDevice()
 {

@@ -23,10 +23,6 @@ void tst_PortProblem::text_saysWhyAndWhatToDo_data()
     QTest::addColumn<Facts>("facts");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("no such device") << Facts([](PortFacts &f) {
-        f.exists = false;
-        f.error = ENOENT;
-    }) << "No such device: /dev/ttyUSB0 does not exist; is the board plugged in and the name right?";
     QTest::newRow("a link that leads nowhere")
         << Facts([](PortFacts &f) {
                f.location = QStringLiteral("/dev/serial/by-id/usb-X");
@@ -68,18 +64,6 @@ void tst_PortProblem::text_saysWhyAndWhatToDo_data()
            })
         << "Busy: /dev/ttyUSB0 is in use by cat (PID 77), ModemManager (PID 812): stop it with `sudo systemctl stop "
            "ModemManager`, or keep it away from the port with the udev rules.";
-    QTest::newRow("busy: brltty")
-        << Facts([](PortFacts &f) {
-               f.error = EBUSY;
-               f.holders = {{90, QStringLiteral("brltty")}};
-           })
-        << "Busy: /dev/ttyUSB0 is in use by brltty (PID 90): stop it with `sudo systemctl stop brltty`, or remove "
-           "the brltty package if no braille display is used.";
-    QTest::newRow("busy: another tool's lock") << Facts([](PortFacts &f) {
-        f.error = EWOULDBLOCK;
-        f.holders = {{4242, QStringLiteral("zavlo-gui")}};
-        f.staleLockFile = QStringLiteral("/var/lock/LCK..ttyUSB0");
-    }) << "Busy: /dev/ttyUSB0 is in use by zavlo-gui (PID 4242): close it there first.";
     QTest::newRow("busy: a lock file whose process has ended")
         << Facts([](PortFacts &f) {
                f.error = EBUSY;
@@ -96,27 +80,11 @@ void tst_PortProblem::text_saysWhyAndWhatToDo_data()
            })
         << "Busy: /dev/ttyUSB0 is in use, and ModemManager is running, which opens serial ports by itself: stop it "
            "with `sudo systemctl stop ModemManager`, or keep it away from the port with the udev rules.";
-    QTest::newRow("busy: nothing more known") << Facts([](PortFacts &f) {
-        f.error = EBUSY;
-        f.systemText = QStringLiteral("Device or resource busy");
-    }) << "Busy: /dev/ttyUSB0 is in use by another program (Device or resource busy).";
     QTest::newRow("not a serial port") << Facts([](PortFacts &f) {
         f.location = QStringLiteral("/home/u/image.bin");
         f.serialDevice = false;
         f.systemText = QStringLiteral("Inappropriate ioctl for device");
     }) << "/home/u/image.bin is not a serial port (Inappropriate ioctl for device).";
-    QTest::newRow("no port given") << Facts([](PortFacts &f) {
-        f.location.clear();
-        f.error = ENOENT;
-    }) << "No port given: choose one from the list or type its path.";
-    QTest::newRow("lost: unplugged") << Facts([](PortFacts &f) {
-        f.event = PortFacts::Event::Lost;
-        f.exists = false;
-    }) << "/dev/ttyUSB0 is gone: the adapter was unplugged or lost power.";
-    QTest::newRow("lost: still there") << Facts([](PortFacts &f) {
-        f.event = PortFacts::Event::Lost;
-        f.systemText = QStringLiteral("Input/output error");
-    }) << "/dev/ttyUSB0 failed: Input/output error.";
 }
 
 void tst_PortProblem::text_saysWhyAndWhatToDo()

@@ -23,15 +23,6 @@ void tst_PortProblem::text_saysWhyAndWhatToDo_data()
     QTest::addColumn<Facts>("facts");
     QTest::addColumn<QString>("text");
 
-    QTest::newRow("a link that leads nowhere")
-        << Facts([](PortFacts &f) {
-               f.location = QStringLiteral("/dev/serial/by-id/usb-X");
-               f.exists = false;
-               f.linkTarget = QStringLiteral("/dev/ttyUSB3");
-               f.error = ENOENT;
-           })
-        << "No such device: /dev/serial/by-id/usb-X leads to /dev/ttyUSB3, which does not exist; is the board "
-           "plugged in and the name right?";
     QTest::newRow("permission: join the device's group")
         << Facts([](PortFacts &f) {
                f.error = EACCES;
@@ -49,14 +40,6 @@ void tst_PortProblem::text_saysWhyAndWhatToDo_data()
            })
         << "Permission denied on /dev/ttyUSB0: you are in its group dialout, but this login is not yet: log out and "
            "in again.";
-    QTest::newRow("permission: no group may use it")
-        << Facts([](PortFacts &f) {
-               f.error = EACCES;
-               f.owner = f.group = QStringLiteral("root");
-               f.mode = 0600;
-           })
-        << "Permission denied on /dev/ttyUSB0 (owner root, group root, mode 0600): no group of users may use it; "
-           "the udev rules of the package give the desktop user access.";
     QTest::newRow("busy: ModemManager, wherever it is in the list")
         << Facts([](PortFacts &f) {
                f.error = EBUSY;

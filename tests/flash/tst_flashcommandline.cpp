@@ -343,11 +343,12 @@ void TestFlashCommandLine::secondProcessOnAPort_isRefusedUntilTheHolderIsGone()
                  .arg(holder.processId()));
     QCOMPARE(sim.snapshot().blockWriteCount, 0L);
 
-    // A holder that is killed leaves no lock behind that would refuse the next run.
+    // A holder that is killed leaves no lock behind that would refuse the next run; under the
+    // holder's name for the port, which also meets the lock file it left.
     QCOMPARE(holder.state(), QProcess::Running);
     holder.kill();
     QVERIFY(holder.waitForFinished(kFlashTimeoutMs));
-    gui.start(guiPath(), {"-p", port, "-i", image});
+    gui.start(guiPath(), {"-p", QString::fromStdString(config.linkPath), "-i", image});
     QVERIFY2(waitForExit(gui, log), qPrintable(log));
     QVERIFY2(gui.exitCode() == RWTarget::RW_SUCCESS, qPrintable(console));
 }

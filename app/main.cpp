@@ -1,14 +1,15 @@
+#include "app/commandline.h"
 #include "app/stopsignals.h"
 #include "ui/mainwindow.h"
 #include "worker/crossthreadtypes.h"
 
 #include <QApplication>
-#include <QCommandLineOption>
-#include <QCommandLineParser>
-#include <QDebug>
 
 int main(int argc, char *argv[])
 {
+    if (!CommandLine::choosePlatform(argc, argv))
+        return 1;
+
     QApplication application(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("Zavlo GUI"));
     QCoreApplication::setApplicationVersion(QStringLiteral(ZAVLO_VERSION_TEXT));
@@ -29,32 +30,10 @@ int main(int argc, char *argv[])
     QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&window] { window.requestClose(); });
     QObject::connect(&application, &QGuiApplication::commitDataRequest, &window, [&window] { window.requestClose(); });
 
-    QCommandLineParser parser;
-    parser.setApplicationDescription(QStringLiteral("Zavlo GUI Command Line Helper"));
-    parser.addHelpOption();
-    parser.addVersionOption();
-
-    QCommandLineOption portOption(QStringList() << QStringLiteral("p") << QStringLiteral("port"),
-                                  QCoreApplication::translate("main", "Select COM Port (COM1, COM2, etc.)."),
-                                  QCoreApplication::translate("main", "COM Port"));
-    QCommandLineOption inputOption(QStringList() << QStringLiteral("i") << QStringLiteral("input"),
-                                   QCoreApplication::translate("main", "Specify <binary file>"),
-                                   QCoreApplication::translate("main", "binary file"));
-    parser.addOption(portOption);
-    parser.addOption(inputOption);
-
-    parser.process(application);
-
-    const QString port = parser.value(portOption);
-    qDebug() << "COM Port is" << port;
-    const QString input = parser.value(inputOption);
-    qDebug() << "Bin file is" << input;
-
-    if (!port.isEmpty() && !input.isEmpty()) {
-        window.setCommandLineMode();
-        window.setFirmwareFilePath(input);
-        emit window.connectCOMPortRequest(port);
-    }
+    CommandLine commandLine;
+    if (!commandLine.process(application))
+        return 1;
+    commandLine.start(window);
 
     const int code = application.exec();
     // The loop ended by some other way while a command-line flash had no result: never a success.

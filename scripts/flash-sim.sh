@@ -33,10 +33,7 @@ if [ ! -e "$work/ttyZAVLO0" ]; then
 fi
 echo "Simulated board on $work/ttyZAVLO0 ($(head -1 "$work/sim.out"))"
 
-# Without a display the window is drawn offscreen.
-if [ -z "${DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
-    export QT_QPA_PLATFORM=offscreen
-fi
+# Without a display the tool draws the window offscreen by itself.
 set +e
 timeout "$flash_timeout_s" "$bin/zavlo-gui" -p "$work/ttyZAVLO0" -i "$work/sample.bin" 2> "$work/debug.log"
 code=$?

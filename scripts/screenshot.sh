@@ -3,6 +3,7 @@
 # usage: scripts/screenshot.sh [build-dir] [output.png] [zavlo-gui arguments...]
 #        scripts/screenshot.sh --fod [build-dir] [output.png]
 #        scripts/screenshot.sh --terminal [build-dir] [output.png]
+#        scripts/screenshot.sh --sim [build-dir] [output.png]
 # SCREENSHOT_DELAY (seconds, default 3) is how long the program runs before the picture.
 # --fod: the FOD tab after an XMC calibration against a simulated board (zavlo-bench-fodplot
 # --window captures with the gain buttons, calculates and writes); the picture is taken once the
@@ -10,12 +11,14 @@
 # --terminal: the window connected to zavlo-sim printing its ordinary text, on the Terminal tab
 # with time stamps and a line typed into the send line (zavlo-bench-terminal --screenshot drives
 # the window and takes the picture itself).
+# --sim: the window connected to zavlo-sim through a path given as the port (zavlo-gui -p PATH), as
+# anyone can try it without a board.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 mode=gui
 case "${1:-}" in
---fod | --terminal)
+--fod | --terminal | --sim)
     mode=${1#--}
     shift
     ;;
@@ -49,6 +52,17 @@ g++ -std=c++17 -fPIC -O1 "$here/grabscreen.cpp" -o "$tmp/grabscreen" $(pkg-confi
 if [ "$mode" = fod ]; then
     set -- --window --ready-file "$tmp/ready" --hold 120
 fi
+if [ "$mode" = sim ]; then
+    "$build/bin/zavlo-sim" --link "$tmp/ttyZAVLO0" --mode app > "$tmp/sim.log" 2>&1 &
+    sim=$!
+    trap 'kill "$sim" 2>/dev/null || true; wait "$sim" 2>/dev/null || true; rm -rf "$tmp"' EXIT
+    waited=0
+    while [ ! -e "$tmp/ttyZAVLO0" ] && [ $waited -lt 50 ]; do
+        sleep 0.1
+        waited=$((waited + 1))
+    done
+    set -- -p "$tmp/ttyZAVLO0"
+fi
 
 export GUI="$gui" GRAB="$tmp/grabscreen" OUT="$out" DELAY="${SCREENSHOT_DELAY:-3}" MODE="$mode"
 xvfb-run -a -s "$screen" sh -c '
@@ -71,7 +85,11 @@ xvfb-run -a -s "$screen" sh -c '
         sleep "$DELAY"
     fi
     status=0
-    "$GRAB" "$OUT" || status=$?
+    if [ "$MODE" = sim ]; then
+        "$GRAB" "$OUT" --window || status=$?
+    else
+        "$GRAB" "$OUT" || status=$?
+    fi
     kill "$pid" 2>/dev/null || true
     wait "$pid" 2>/dev/null || true
     exit $status

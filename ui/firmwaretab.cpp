@@ -4,6 +4,7 @@
 #include "flash/firmwareimage.h"
 #include "target/boardinfo.h"
 #include "ui/windowtexts.h"
+#include "ui/zavlosettings.h"
 
 #include <QCoreApplication>
 #include <QDebug>
@@ -23,6 +24,7 @@ namespace {
 const QString kFlashFirmwareText = QStringLiteral("Flash Firmware");
 const QString kCancelText = QStringLiteral("Cancel");
 const QString kConsolePlaceholder = QStringLiteral("Console...");
+const QString kShowOutputAfterFlashKey = QStringLiteral("firmware/showOutputAfterFlash");
 
 enum InfoRow {
     ROW_BL_VERSION = 1,
@@ -63,6 +65,13 @@ void MainWindow::prepareFirmwareTab()
         item->setFlags(Qt::ItemIsEnabled);
         ui->fwInfoTable->setItem(row, 0, item);
     }
+
+    showOutputAfterFlash = zavloSettings().value(kShowOutputAfterFlashKey, false).toBool();
+    ui->fwShowOutputAfterFlashBox->setChecked(showOutputAfterFlash);
+    connect(ui->fwShowOutputAfterFlashBox, &QCheckBox::toggled, this, [this](bool on) {
+        showOutputAfterFlash = on;
+        zavloSettings().setValue(kShowOutputAfterFlashKey, on);
+    });
 }
 
 void MainWindow::updateFirmwareTabControls()
@@ -256,11 +265,18 @@ void MainWindow::rw_response(RWTarget::RW_RESPONSE_T response)
     cancellingFlash = false;
     updateControls();
 
+    // Asked before the worker's next poll, which on this tab would send the board that has just
+    // started its new firmware back into its bootloader.
+    if (response == RWTarget::RW_SUCCESS && showOutputAfterFlash && !commandLineMode && !closeRequested)
+        ui->tabWidget->setCurrentIndex(kTerminalTab);
+
     if (commandLineMode) {
         // The port is closed ahead of any further poll, which would otherwise send the board that
         // has just been started on its new firmware back into its bootloader.
         emit disconnectCOMPortRequest();
-        endCommandLineRun(static_cast<int>(response));
+        // The cancel that a close asked for ends the run with the close's own code.
+        const bool closeCancelled = closeRequested && response == RWTarget::RW_CANCELLED;
+        endCommandLineRun(closeCancelled ? closeExitCode : static_cast<int>(response));
     }
     finishCloseWhenIdle();
 }

@@ -2,6 +2,7 @@
 #include "ui_mainwindow.h"
 
 #include "ui/windowtexts.h"
+#include "worker/portnames.h"
 #include "worker/serialworker.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QDebug>
 #include <QDesktopWidget>
 #include <QDir>
+#include <QLineEdit>
 #include <QSerialPortInfo>
 
 // The frame: construction, the worker's wiring, the port controls, the tabs and the shutdown.
@@ -49,7 +51,8 @@ QList<MainWindow::ComPortEntry> MainWindow::systemComPorts()
     QList<ComPortEntry> ports;
     const auto infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos)
-        ports.append({info.portName(), info.manufacturer(), info.description(), info.isBusy()});
+        ports.append({info.portName(), info.manufacturer(), info.description(), info.isBusy(),
+                      PortNames::stableNames(info.systemLocation())});
     return ports;
 }
 
@@ -72,6 +75,11 @@ MainWindow::MainWindow(QWidget *parent)
     setWindowTitle(QStringLiteral("Quorvane GUI v") + QStringLiteral(ZAVLO_VERSION_TEXT));
 
     prepareConfigPage();
+    // Any path can be typed into the port box: a pseudo-terminal, a link, a network bridge.
+    connect(ui->comPortComboBox, &QComboBox::editTextChanged, this, [this](const QString &text) {
+        portText = text;
+        updateFrameControls();
+    });
     populateComPorts();
 
     connectWorker();
@@ -161,6 +169,7 @@ void MainWindow::connectWorker()
     connect(worker, &SerialWorker::fodFitReport, this, &MainWindow::fodFitReport);
     connect(this, &MainWindow::terminalSendRequest, worker, &SerialWorker::terminalSendRequest, Qt::QueuedConnection);
     connect(worker, &SerialWorker::calibrationWriteState, this, &MainWindow::calibrationWriteState);
+    connect(worker, &SerialWorker::portProblem, this, &MainWindow::portProblem);
 }
 
 void MainWindow::updateControls()
@@ -175,7 +184,8 @@ void MainWindow::updateFrameControls()
 {
     ui->comPortConnectButton->setText(comPortOpen ? kDisconnectText : kConnectText);
     // A busy port still counts: the user may free it and connect without a refresh.
-    ui->comPortConnectButton->setEnabled(portsListed && !flashing && !capturing && !closeRequested);
+    ui->comPortConnectButton->setEnabled((portsListed || !portText.isEmpty()) && !flashing && !capturing &&
+                                         !closeRequested);
     ui->comPortComboBox->setEnabled(!comPortOpen && !closeRequested);
     ui->comPortRefreshPortsButton->setEnabled(!comPortOpen && !closeRequested);
 
@@ -196,12 +206,14 @@ void MainWindow::closeEvent(QCloseEvent *event)
     event->setAccepted(closeFinished);
 }
 
-void MainWindow::requestClose(int commandLineExitCode)
+void MainWindow::requestClose(int commandLineExitCode, const QString &reason)
 {
     if (!closeRequested) {
         closeRequested = true;
         closeExitCode = commandLineExitCode;
         qDebug() << "Close requested";
+        if (!reason.isEmpty())
+            appendConsoleMessage(reason);
         if (flashing)
             appendConsoleMessage(QStringLiteral("Closing once the flash has stopped."));
         if (calculating) {
@@ -261,18 +273,50 @@ void MainWindow::populateComPorts()
 {
     const ComPortEnumerator &enumerator = comPortEnumerator();
     const QList<ComPortEntry> ports = enumerator ? enumerator() : systemComPorts();
+    QComboBox *box = ui->comPortComboBox;
     for (const ComPortEntry &port : ports) {
-        if (!port.busy)
-            ui->comPortComboBox->addItem(WindowTexts::portLabel(port.portName, port.manufacturer, port.description),
-                                         port.portName);
+        if (port.busy)
+            continue;
+        box->addItem(WindowTexts::portLabel(port.portName, port.manufacturer, port.description), port.portName);
+        // Whole, unlike the labels: the end of such a name is what tells two adapters apart.
+        for (const QString &name : port.stableNames)
+            box->addItem(name, name);
     }
     portsListed = !ports.isEmpty();
 }
 
+void MainWindow::rebuildPortList()
+{
+    QComboBox *box = ui->comPortComboBox;
+    const bool typed = box->findText(box->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive) < 0;
+    const QString text = box->currentText();
+    box->clear();
+    populateComPorts();
+    if (typed)
+        box->setEditText(text);
+}
+
+QString MainWindow::chosenPortName() const
+{
+    const QComboBox *box = ui->comPortComboBox;
+    const int listed = box->findText(box->currentText(), Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return listed >= 0 ? box->itemData(listed, Qt::UserRole).toString() : box->currentText();
+}
+
+void MainWindow::openPort(const QString &port)
+{
+    QComboBox *box = ui->comPortComboBox;
+    const int listed = box->findData(port, Qt::UserRole, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    if (listed >= 0)
+        box->setCurrentIndex(listed);
+    else
+        box->setEditText(port);
+    emit connectCOMPortRequest(port);
+}
+
 void MainWindow::on_comPortRefreshPortsButton_clicked()
 {
-    ui->comPortComboBox->clear();
-    populateComPorts();
+    rebuildPortList();
     updateControls();
 }
 
@@ -280,7 +324,7 @@ void MainWindow::on_comPortConnectButton_clicked()
 {
     const QString text = ui->comPortConnectButton->text();
     if (text == kConnectText)
-        emit connectCOMPortRequest(ui->comPortComboBox->currentData(Qt::UserRole).toString());
+        emit connectCOMPortRequest(chosenPortName());
     else if (text == kDisconnectText)
         emit disconnectCOMPortRequest();
 }
@@ -293,10 +337,14 @@ void MainWindow::connectCOMPortResponse(bool response)
     } else {
         appendConsoleMessage(QStringLiteral("Unable to open COM port!"));
         comPortOpen = false;
-        ui->comPortComboBox->clear();
-        populateComPorts();
+        rebuildPortList();
     }
     updateControls();
+}
+
+void MainWindow::portProblem(QString reason)
+{
+    appendConsoleMessage(reason);
 }
 
 void MainWindow::disconnectCOMPortResponse()

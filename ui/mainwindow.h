@@ -10,6 +10,7 @@
 #include <QRect>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -40,6 +41,8 @@ public:
         QString manufacturer;
         QString description;
         bool busy = false;
+        // The links under /dev/serial that name the same device; listed after it.
+        QStringList stableNames;
     };
     using ComPortEnumerator = std::function<QList<ComPortEntry>()>;
 
@@ -56,6 +59,8 @@ public:
 
     void setCommandLineMode();
     void setFirmwareFilePath(const QString &path);
+    // Shows the port in the port box (its listed entry, or the name as typed) and opens it.
+    void openPort(const QString &port);
     // A command-line flash that has produced no result yet.
     bool commandLineRunPending() const { return commandLineMode; }
 
@@ -95,12 +100,14 @@ public slots:
     void gainCalculationStatus(bool);
     void fodFitReport(FodFitReport report);
     void calibrationWriteState(CalWriteState state);
+    void portProblem(QString reason);
 
     // The one way the window goes, whoever asks (the close button, a stop signal, the session
     // manager): a running flash is cancelled, a calibration write is cancelled before its first
     // block or else finished; then the window hides and ends the event loop. A command-line run
     // that has produced no result by then ends with `commandLineExitCode`, any other with 0.
-    void requestClose(int commandLineExitCode = RWTarget::RW_CANCELLED);
+    // A reason, when given, is the console's first line about it.
+    void requestClose(int commandLineExitCode = RWTarget::RW_CANCELLED, const QString &reason = QString());
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -154,6 +161,10 @@ private:
     void prepareConfigPage();
     void appendConsoleMessage(const QString &msg);
     void populateComPorts();
+    // Rebuilds the port list; a typed port path stays in the box.
+    void rebuildPortList();
+    // The port the box names: a listed entry's port, or the typed text exactly as typed.
+    QString chosenPortName() const;
     void setInfoRow(int row, const QString &text);
     // Checks and enables a section box exactly when the image offers the section, tells the
     // worker, and shows the section's version in its row or nothing.
@@ -169,6 +180,7 @@ private:
 
     // The port list, and the port and the board as the worker last reported them.
     bool portsListed = false; // the last port list was not empty
+    QString portText;         // the port box's text: a listed entry's label or a typed path
     bool comPortOpen = false;
     bool boardConnected = false;
     SectionBoxes sectionBoxes; // what the loaded image offers
@@ -183,6 +195,8 @@ private:
     CalWriteState calibrationWrite = CalWriteState::Idle; // as the worker last reported it
     // A flash from the command line: started without a click, ends the program.
     bool commandLineMode = false;
+    // After a successful flash in the window, the Terminal tab shows the board's new firmware.
+    bool showOutputAfterFlash = false;
     // Closing: asked for, waiting for the worker, done.
     bool closeRequested = false;
     bool closeFinished = false;

@@ -4,21 +4,17 @@
 #include "ui/linerecall.h"
 #include "ui/terminalsession.h"
 #include "ui/textpanes.h"
+#include "ui/zavlosettings.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QSaveFile>
-#include <QSettings>
 #include <QTime>
 
 // The Terminal tab: the text the board's application prints, and the line the user sends it.
 
 namespace {
 
-// Settings live in $XDG_CONFIG_HOME/zavlo-gui/zavlo-gui.conf; named here, since the application
-// names no organisation and QSettings would then have nowhere to write.
-const QString kSettingsOrganisation = QStringLiteral("zavlo-gui");
-const QString kSettingsApplication = QStringLiteral("zavlo-gui");
 const QString kLineEndingKey = QStringLiteral("terminal/lineEnding");
 
 struct LineEnding {
@@ -44,17 +40,14 @@ void MainWindow::prepareTerminalTab()
     terminalSession = new TerminalSession(this);
     terminalRecall = new LineRecall(ui->terminalInput);
 
-    const QString remembered =
-        QSettings(kSettingsOrganisation, kSettingsApplication).value(kLineEndingKey, kDefaultLineEnding).toString();
+    const QString remembered = zavloSettings().value(kLineEndingKey, kDefaultLineEnding).toString();
     for (const LineEnding &ending : kLineEndings) {
         ui->terminalLineEndingBox->addItem(QString::fromLatin1(ending.label), QString::fromLatin1(ending.key));
         if (remembered == QLatin1String(ending.key))
             ui->terminalLineEndingBox->setCurrentIndex(ui->terminalLineEndingBox->count() - 1);
     }
-    connect(ui->terminalLineEndingBox, QOverload<int>::of(&QComboBox::activated), this, [this] {
-        QSettings(kSettingsOrganisation, kSettingsApplication)
-            .setValue(kLineEndingKey, ui->terminalLineEndingBox->currentData());
-    });
+    connect(ui->terminalLineEndingBox, QOverload<int>::of(&QComboBox::activated), this,
+            [this] { zavloSettings().setValue(kLineEndingKey, ui->terminalLineEndingBox->currentData()); });
 
     connect(ui->terminalInput, &QLineEdit::returnPressed, this, &MainWindow::sendTerminalLine);
     connect(ui->terminalSendButton, &QPushButton::clicked, this, &MainWindow::sendTerminalLine);

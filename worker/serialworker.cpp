@@ -7,6 +7,8 @@
 #include "fod/fodsearch.h"
 #include "target/boardinfo.h"
 #include "target/pagereader.h"
+#include "worker/portnames.h"
+#include "worker/portproblem.h"
 
 #include <QDebug>
 #include <QMutexLocker>
@@ -14,6 +16,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -52,8 +55,14 @@ public:
     void updateProgress(int percent) override { emit worker.updateProgressBarRequest(percent); }
     void updateBytesTransferred(int bytes) override { emit worker.updateBytesTransferredRequest(bytes); }
     void transferStatus(const QString &msg) override { emit worker.transferStatus(msg); }
-    void flashResult(RWTarget::RW_RESPONSE_T response) override { emit worker.rw_response(response); }
+    void flashResult(RWTarget::RW_RESPONSE_T response) override
+    {
+        result = response;
+        emit worker.rw_response(response);
+    }
     void queryInfoBlock() override { queryInfo(); }
+
+    RWTarget::RW_RESPONSE_T result = RWTarget::RW_CANCELLED;
 
 private:
     SerialWorker &worker;
@@ -97,15 +106,26 @@ void SerialWorker::connectCOMPortRequest(QString port)
     serialPort->setPortName(port);
     serialPort->setBaudRate(kBaudRate, QSerialPort::AllDirections);
     portLost = false;
-    if (serialPort->open(QIODevice::ReadWrite)) {
+    portLocation = port.isEmpty() ? QString() : PortNames::systemLocation(port);
+    int error = port.isEmpty() ? ENOENT : portLock.acquire(portLocation);
+    if (error == 0 && serialPort->open(QIODevice::ReadWrite)) {
         portOpen = true;
         emit connectCOMPortResponse(true);
         pollTimer->setInterval(kFirstPollMs);
         pollTimer->start();
-    } else {
-        qDebug() << "Can't open port";
-        emit connectCOMPortResponse(false);
+        return;
     }
+    QString systemText = QString::fromLocal8Bit(std::strerror(error));
+    if (error == 0) {
+        portLock.release();
+        systemText = serialPort->errorString();
+        // The same file opened for the lock, so a permission error of the port's is its lock file.
+        if (serialPort->error() == QSerialPort::PermissionError)
+            error = EBUSY;
+    }
+    qDebug() << "Can't open port";
+    emit connectCOMPortResponse(false);
+    emit portProblem(portProblemText(examinePort(PortFacts::Event::OpenFailed, portLocation, error, systemText)));
 }
 
 void SerialWorker::disconnectCOMPortRequest()
@@ -115,11 +135,13 @@ void SerialWorker::disconnectCOMPortRequest()
     portCreated = false;
     portOpen = false;
     boardDetected = false;
+    applicationStarted = false;
     if (serialPort) {
         serialPort->close();
         delete serialPort;
         serialPort = nullptr;
     }
+    portLock.release();
     emit disconnectCOMPortResponse();
 }
 
@@ -136,10 +158,16 @@ void SerialWorker::flashDeviceRequest(QString filePath)
     }
     WorkerFlashReporter reporter(*this, [this] { queryInfoBlock(); });
     flashImage(target, *serialPort, reporter, filePath, cancelRequested, flashSelection);
+    // A successful flash ends by starting the board's new firmware.
+    applicationStarted = reporter.result == RWTarget::RW_SUCCESS;
     {
         QMutexLocker lock(&busyMutex);
         flashBusy = false;
     }
+    // The window's answer to the result (a change of tab) is queued by now; a poll that fell due
+    // during the flash must not come before it.
+    if (pollTimer->isActive())
+        pollTimer->start(kFirstPollMs);
 }
 
 void SerialWorker::cancelFlashDeviceRequest()
@@ -196,11 +224,13 @@ void SerialWorker::closeLostPort()
 {
     qDebug() << "Serial port lost:" << serialPort->errorString();
     emit transferStatus(QStringLiteral("COM port lost! Check the connection and connect again."));
+    emit portProblem(portProblemText(examinePort(PortFacts::Event::Lost, portLocation, 0, serialPort->errorString())));
     disconnectCOMPortRequest();
 }
 
 int SerialWorker::detectBoard()
 {
+    applicationStarted = false;
     // A board running its application prints text, which may hold the start byte; whatever
     // came in since the last poll is not an answer to the status read.
     serialPort->clear(QSerialPort::Input);
@@ -241,6 +271,10 @@ void SerialWorker::releaseBoard()
         return;
     emit boardConnectedStatus(false);
     boardDetected = false;
+    // After a flash the new firmware runs already; its application does not answer a reset, and
+    // waiting for that answer would eat its first lines.
+    if (applicationStarted)
+        return;
     target.writeResetRegister(*serialPort, RWTarget::RESET_RUN_APPLICATION);
     QThread::msleep(kReleaseSettleMs);
 }
@@ -347,7 +381,9 @@ void SerialWorker::tabIndexChanged(int tabIndex)
     if (activeTab == kFirmwareTab)
         noBoardReported = false;
     if (activeTab == kTerminalTab && portOpen) {
-        discardPortBuffers();
+        // What a board has printed since a flash started it is its new firmware's first text.
+        if (!applicationStarted)
+            discardPortBuffers();
         emit terminalOutputMessage(QStringLiteral("\r\n"));
     }
 }

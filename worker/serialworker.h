@@ -4,6 +4,7 @@
 #include "fod/fodtypes.h"
 #include "target/rwtarget.h"
 #include "worker/crossthreadtypes.h"
+#include "worker/portlock.h"
 
 #include <QByteArray>
 #include <QMetaType>
@@ -44,6 +45,9 @@ signals:
     void fodFitReport(FodFitReport report);
     // Where a write of the board's calibration area stands, and at last how it ended.
     void calibrationWriteState(CalWriteState state);
+    // Why the port did not open or was lost, and what to do: one console line, after the answer
+    // or the loss it explains.
+    void portProblem(QString reason);
 
 public slots:
     void doStart();
@@ -84,12 +88,16 @@ private:
     void closeLostPort();
 
     QSerialPort *serialPort = nullptr;
+    PortLock portLock;
+    QString portLocation; // the file behind the port name
     bool portCreated = false;
     bool portOpen = false;
     RWTarget target;
     std::atomic_bool cancelRequested{false};
     std::atomic_bool calibrationWriteCancelRequested{false};
     bool boardDetected = false;
+    // The last flash left the board running its new firmware, and no poll has sent it back since.
+    bool applicationStarted = false;
     QTimer *pollTimer = nullptr;
     bool flashBusy = false;
     QMutex busyMutex;

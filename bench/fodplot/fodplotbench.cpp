@@ -200,7 +200,9 @@ int showWindow(const QString &readyFile, int holdSeconds)
         return 1;
     }
     const QString port = QString::fromStdString(sim.slavePath());
-    MainWindow::setComPortEnumerator([port] { return QList<MainWindow::ComPortEntry>{{port, "Zavlo", "simulator"}}; });
+    MainWindow::setComPortEnumerator([port] {
+        return QList<MainWindow::ComPortEntry>{{port, "Zavlo", "simulator", false, {}}};
+    });
     MainWindow window;
     window.move(0, 0);
     window.resize(1600, 1000);

@@ -682,7 +682,7 @@ int main(int argc, char *argv[])
 
     MainWindow::setComPortEnumerator([link] {
         return QList<MainWindow::ComPortEntry>{
-            {link, QStringLiteral("Zavlo"), QStringLiteral("simulated board"), false}};
+            {link, QStringLiteral("Zavlo"), QStringLiteral("simulated board"), false, {}}};
     });
     auto window = std::make_unique<MainWindow>();
     window->show();

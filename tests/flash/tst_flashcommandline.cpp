@@ -48,6 +48,17 @@ bool waitForExit(QProcess &gui, QString &log)
     return finished;
 }
 
+// A window on `port`, connected to it (zavlo-gui -p PORT); true once it has found the board.
+bool startHolder(QProcess &holder, QString &log, const QString &port)
+{
+    holder.setProcessEnvironment(guiEnvironment());
+    QObject::connect(&holder, &QProcess::readyReadStandardError,
+                     [&] { log += QString::fromLocal8Bit(holder.readAllStandardError()); });
+    holder.start(guiPath(), {"-p", port});
+    return holder.waitForStarted() &&
+           QTest::qWaitFor([&] { return log.contains(QStringLiteral("Board is now connected.")); }, kFlashTimeoutMs);
+}
+
 } // namespace
 
 Q_DECLARE_METATYPE(Setup)
@@ -66,6 +77,10 @@ private slots:
     void stopSignalDuringTheBlockWrites_endsBetweenBlocksWithFive_data();
     void stopSignalDuringTheBlockWrites_endsBetweenBlocksWithFive();
     void wrongPort_waitsUntilStoppedThenExitsWithFive();
+    void secondProcessOnAPort_isRefusedUntilTheHolderIsGone_data();
+    void secondProcessOnAPort_isRefusedUntilTheHolderIsGone();
+    void timeout_endsARunWithoutResultWithEleven_data();
+    void timeout_endsARunWithoutResultWithEleven();
 
 private:
     QTemporaryDir dir;
@@ -280,6 +295,102 @@ void TestFlashCommandLine::wrongPort_waitsUntilStoppedThenExitsWithFive()
     QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
     QCOMPARE(gui.exitCode(), int(RWTarget::RW_CANCELLED));
     QVERIFY2(log.contains(QStringLiteral("Exiting with response 5")), qPrintable(log));
+}
+
+void TestFlashCommandLine::secondProcessOnAPort_isRefusedUntilTheHolderIsGone_data()
+{
+    QTest::addColumn<bool>("otherName");
+    QTest::newRow("same name") << false;
+    // Neither the lock file, named after the path, nor the exclusive mode, which root passes, stops this one.
+    QTest::newRow("the device behind the link") << true;
+}
+
+void TestFlashCommandLine::secondProcessOnAPort_isRefusedUntilTheHolderIsGone()
+{
+    QFETCH(bool, otherName);
+    SimConfig config;
+    config.linkPath = dir.filePath(QStringLiteral("ttyHELD%1").arg(int(otherName))).toStdString();
+    BoardSimulator sim(config);
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    QProcess holder;
+    QString holderLog;
+    QVERIFY2(startHolder(holder, holderLog, QString::fromStdString(config.linkPath)), qPrintable(holderLog));
+    const QString image = dir.filePath(QStringLiteral("held.bin"));
+    QVERIFY(writeFirmwareImage(image.toStdString(), ImageSpec()));
+
+    const QString port = QString::fromStdString(otherName ? sim.slavePath() : config.linkPath);
+    QProcess gui;
+    gui.setProcessEnvironment(guiEnvironment());
+    QString console;
+    connect(&gui, &QProcess::readyReadStandardOutput,
+            [&] { console += QString::fromLocal8Bit(gui.readAllStandardOutput()); });
+    gui.start(guiPath(), {"-p", port, "-i", image});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+    QTRY_VERIFY_WITH_TIMEOUT(console.contains(QStringLiteral("] Busy:")) ||
+                                 console.contains(QStringLiteral("] Successfully")),
+                             kFlashTimeoutMs);
+    gui.terminate();
+    QString log;
+    QVERIFY2(waitForExit(gui, log), qPrintable(log));
+    QCOMPARE(gui.exitCode(), int(RWTarget::RW_CANCELLED));
+
+    const QStringList lines = console.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const int unable = lines.indexOf(QRegularExpression(QStringLiteral(".*\\] Unable to open COM port!$")));
+    QVERIFY2(unable >= 0 && unable + 1 < lines.size(), qPrintable(console));
+    QCOMPARE(lines.at(unable + 1).section(QStringLiteral("] "), 1),
+             QStringLiteral("Busy: %1 is in use by zavlo-gui (PID %2): close it there first.")
+                 .arg(port)
+                 .arg(holder.processId()));
+    QCOMPARE(sim.snapshot().blockWriteCount, 0L);
+
+    // A holder that is killed leaves no lock behind that would refuse the next run; under the
+    // holder's name for the port, which also meets the lock file it left.
+    QCOMPARE(holder.state(), QProcess::Running);
+    holder.kill();
+    QVERIFY(holder.waitForFinished(kFlashTimeoutMs));
+    gui.start(guiPath(), {"-p", QString::fromStdString(config.linkPath), "-i", image});
+    QVERIFY2(waitForExit(gui, log), qPrintable(log));
+    QVERIFY2(gui.exitCode() == RWTarget::RW_SUCCESS, qPrintable(console));
+}
+
+void TestFlashCommandLine::timeout_endsARunWithoutResultWithEleven_data()
+{
+    QTest::addColumn<Setup>("setup");
+    QTest::addColumn<QString>("seconds");
+    QTest::newRow("absent board") << Setup([](SimConfig &c, ImageSpec &) { c.faults.absent = true; }) << "3";
+    // Usually cut off inside the block writes, whose cancel must not turn into 5.
+    QTest::newRow("flash longer than the limit") << Setup([](SimConfig &c, ImageSpec &i) {
+        c.faults.pace115200 = true;
+        i.applicationSize = 128 * 1024;
+    }) << "2";
+}
+
+void TestFlashCommandLine::timeout_endsARunWithoutResultWithEleven()
+{
+    QFETCH(Setup, setup);
+    QFETCH(QString, seconds);
+    SimConfig config;
+    ImageSpec spec;
+    setup(config, spec);
+    BoardSimulator sim(config);
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    const QString image = dir.filePath(QStringLiteral("timeout-%1.bin").arg(seconds));
+    QVERIFY(writeFirmwareImage(image.toStdString(), spec));
+
+    QElapsedTimer watch;
+    watch.start();
+    QProcess gui;
+    gui.setProcessEnvironment(guiEnvironment());
+    gui.start(guiPath(), {"-p", QString::fromStdString(sim.slavePath()), "-i", image, "--timeout", seconds});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+    QString log;
+    QVERIFY2(waitForExit(gui, log), qPrintable(log));
+    QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(gui.exitCode() == 11, qPrintable(QStringLiteral("exit %1\n").arg(gui.exitCode()) + log));
+    QVERIFY(watch.elapsed() >= seconds.toInt() * 1000);
+    const QString console = QString::fromLocal8Bit(gui.readAllStandardOutput());
+    QVERIFY2(console.contains(QStringLiteral("] No result after %1 s: stopping.\n").arg(seconds)), qPrintable(console));
+    QVERIFY(sim.snapshot().mode == BoardMode::Bootloader);
 }
 
 QTEST_GUILESS_MAIN(TestFlashCommandLine)

@@ -142,7 +142,7 @@ private:
 
 void TestWindowThreads::initTestCase()
 {
-    registerWindowTypes();
+    prepareWindowTests();
     QVERIFY(dir.isValid());
 }
 

@@ -35,7 +35,7 @@ class tst_ConfigCalTree : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { registerWindowTypes(); }
+    void initTestCase() { prepareWindowTests(); }
 
     void delegate_storesOnlyWholeDecimalNumbers_data();
     void delegate_storesOnlyWholeDecimalNumbers();

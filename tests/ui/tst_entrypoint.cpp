@@ -28,11 +28,18 @@ QString guiPath()
     return QDir(binDir.isEmpty() ? QCoreApplication::applicationDirPath() : binDir).filePath("zavlo-gui");
 }
 
-RunResult runGui(const QStringList &arguments)
+enum class Display { Offscreen, None };
+
+RunResult runGui(const QStringList &arguments, Display display = Display::Offscreen)
 {
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (display == Display::Offscreen) {
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    } else {
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            env.remove(QString::fromLatin1(name));
+    }
     process.setProcessEnvironment(env);
     process.start(guiPath(), arguments);
     RunResult result;
@@ -69,6 +76,9 @@ private slots:
     void unknownOption_failsWithTheParsersMessage();
     void portAndInput_flashWithoutAClickAndExitWithTheResult_data();
     void portAndInput_flashWithoutAClickAndExitWithTheResult();
+    void portAlone_opensTheWindowConnectedToIt();
+    void noDisplay_commandLineRunsOffscreenAndAWindowEndsWithOneLine_data();
+    void noDisplay_commandLineRunsOffscreenAndAWindowEndsWithOneLine();
 
 private:
     QTemporaryDir dir;
@@ -150,6 +160,74 @@ void tst_EntryPoint::portAndInput_flashWithoutAClickAndExitWithTheResult()
                            [](char a, uint8_t b) { return uint8_t(a) == b; }));
     else
         QCOMPARE(board.blockWriteCount, 0L);
+}
+
+void tst_EntryPoint::portAlone_opensTheWindowConnectedToIt()
+{
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    QProcess gui;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    gui.setProcessEnvironment(env);
+    QString log;
+    connect(&gui, &QProcess::readyReadStandardError,
+            [&] { log += QString::fromLocal8Bit(gui.readAllStandardError()); });
+    gui.start(guiPath(), {QStringLiteral("-p"), QString::fromStdString(sim.slavePath())});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+
+    // Connected without a click: the board is found and its information read, and nothing is flashed.
+    QTRY_VERIFY2_WITH_TIMEOUT(log.contains(QStringLiteral("Board is now connected.")), qPrintable(log.right(2000)),
+                              kHangGuardMs);
+    QTRY_VERIFY_WITH_TIMEOUT(log.contains(QStringLiteral("Cal Page Num:")), kHangGuardMs);
+    QCOMPARE(gui.state(), QProcess::Running);
+    gui.terminate();
+    QVERIFY(gui.waitForFinished(kHangGuardMs));
+    QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(gui.exitCode(), 0);
+    QCOMPARE(sim.snapshot().blockWriteCount, 0L);
+}
+
+void tst_EntryPoint::noDisplay_commandLineRunsOffscreenAndAWindowEndsWithOneLine_data()
+{
+    QTest::addColumn<QStringList>("arguments"); // PORT and IMAGE stand for the simulated board and an image
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("stdoutEnd");
+    QTest::addColumn<QString>("stderrText"); // the whole of stderr when not empty
+
+    const QString noDisplay = QStringLiteral("zavlo-gui: no display (neither DISPLAY nor WAYLAND_DISPLAY is set) for "
+                                             "the window; a command-line flash (-p PORT -i FILE) needs none.\n");
+    QTest::newRow("command-line flash: offscreen, 0")
+        << QStringList{"-p", "PORT", "-i", "IMAGE"} << 0 << "] Successfully flashed device.\n"
+        << QString();
+    QTest::newRow("version: offscreen") << QStringList{"--version"} << 0 << "Zavlo GUI 1.2\n" << QString();
+    QTest::newRow("window to be used: one line, 1") << QStringList{} << 1 << QString() << noDisplay;
+    QTest::newRow("port alone is a window too") << QStringList{"-p", "PORT"} << 1 << QString() << noDisplay;
+}
+
+void tst_EntryPoint::noDisplay_commandLineRunsOffscreenAndAWindowEndsWithOneLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, stdoutEnd);
+    QFETCH(QString, stderrText);
+
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    TestImage image;
+    image.hardwareId = kSimDefaultHardwareId;
+    image.partNumber = kSimDefaultPartNumber;
+    const QString path = dir.filePath(QStringLiteral("headless.bin"));
+    QVERIFY(image.writeTo(path));
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^PORT$")), QString::fromStdString(sim.slavePath()));
+    arguments.replaceInStrings(QRegularExpression(QStringLiteral("^IMAGE$")), path);
+
+    const RunResult run = runGui(arguments, Display::None);
+    QVERIFY2(run.finished, qPrintable(run.err.right(2000)));
+    QVERIFY2(run.exitCode == exitCode, qPrintable(QStringLiteral("exit %1\n").arg(run.exitCode) + run.err.right(2000)));
+    QVERIFY2(run.out.endsWith(stdoutEnd), qPrintable(run.out.right(500)));
+    if (!stderrText.isEmpty())
+        QCOMPARE(run.err, stderrText);
 }
 
 QTEST_MAIN(tst_EntryPoint)

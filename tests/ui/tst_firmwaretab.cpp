@@ -108,7 +108,7 @@ class tst_FirmwareTab : public QObject
 private slots:
     void initTestCase()
     {
-        registerWindowTypes();
+        prepareWindowTests();
         QVERIFY(dir.isValid());
     }
 

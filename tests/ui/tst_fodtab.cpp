@@ -77,7 +77,7 @@ class tst_FodTab : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { registerWindowTypes(); }
+    void initTestCase() { prepareWindowTests(); }
 
     void controls_followTheStateTable_data();
     void controls_followTheStateTable();

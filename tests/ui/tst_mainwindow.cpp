@@ -1,6 +1,7 @@
 #include "tests/ui/windowtesthelpers.h"
 
 #include <QComboBox>
+#include <QLineEdit>
 #include <QMetaMethod>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -30,7 +31,7 @@ class tst_MainWindow : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase() { registerWindowTypes(); }
+    void initTestCase() { prepareWindowTests(); }
 
     void construction_keepsExactlyTheThreeWorkingTabs();
     void construction_bindsEveryNamedSlotWithoutWarnings();
@@ -39,8 +40,8 @@ private slots:
     void console_linesCarryTheLocalTimeStamp();
     void populateComPorts_labelsAndConnectButton_data();
     void populateComPorts_labelsAndConnectButton();
-    void connectButton_sendsThePortNameOfTheCurrentItem_data();
-    void connectButton_sendsThePortNameOfTheCurrentItem();
+    void connectButton_sendsTheListedPortNameOrTheTypedPath_data();
+    void connectButton_sendsTheListedPortNameOrTheTypedPath();
     void refresh_rebuildsTheListFromScratch();
     void failedConnectAnswer_rebuildsTheList();
     void connectAndDisconnectAnswers_switchTheControls();
@@ -172,6 +173,12 @@ void tst_MainWindow::populateComPorts_labelsAndConnectButton_data()
         << QList<MainWindow::ComPortEntry>{port("ttyS0", "M", "a", true)} << QStringList{} << QStringList{} << true;
     QTest::newRow("no ports: Connect disabled")
         << QList<MainWindow::ComPortEntry>{} << QStringList{} << QStringList{} << false;
+    const QString byId = QStringLiteral("/dev/serial/by-id/usb-Maker_Serial_Converter_0123456789ABCDEF-if00-port0");
+    const QString byPath = QStringLiteral("/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0");
+    QTest::newRow("stable names follow their port, whole; a busy port's do not show")
+        << QList<MainWindow::ComPortEntry>{port("ttyUSB0", "M", "a", false, {byId, byPath}),
+                                           port("ttyUSB1", "M", "b", true, {QStringLiteral("/dev/serial/by-id/x")})}
+        << QStringList{"ttyUSB0: M-a", byId, byPath} << QStringList{"ttyUSB0", byId, byPath} << true;
 }
 
 void tst_MainWindow::populateComPorts_labelsAndConnectButton()
@@ -192,24 +199,41 @@ void tst_MainWindow::populateComPorts_labelsAndConnectButton()
     QVERIFY(button(*window, "comPortRefreshPortsButton")->isEnabled());
 }
 
-void tst_MainWindow::connectButton_sendsThePortNameOfTheCurrentItem_data()
+void tst_MainWindow::connectButton_sendsTheListedPortNameOrTheTypedPath_data()
 {
     QTest::addColumn<QList<MainWindow::ComPortEntry>>("ports");
+    QTest::addColumn<QString>("typed"); // nothing typed when null
     QTest::addColumn<QString>("expectedPort");
     QTest::newRow("first free port, by name not label")
         << QList<MainWindow::ComPortEntry>{port("ttyS0", "M", "x", true),
                                            port("ttyUSB0", "A very long maker name", "d")}
-        << QStringLiteral("ttyUSB0");
+        << QString() << QStringLiteral("ttyUSB0");
     QTest::newRow("every port busy sends an empty name")
-        << QList<MainWindow::ComPortEntry>{port("ttyS0", "M", "x", true)} << QString();
+        << QList<MainWindow::ComPortEntry>{port("ttyS0", "M", "x", true)} << QString() << QString();
+    QTest::newRow("typed path that is no label goes as typed")
+        << QList<MainWindow::ComPortEntry>{port("ttyS0", "M", "x")} << QStringLiteral(" /tmp/ttyZAVLO0")
+        << QStringLiteral(" /tmp/ttyZAVLO0");
+    QTest::newRow("typed label stands for its port")
+        << QList<MainWindow::ComPortEntry>{port("ttyS0", "M", "x"), port("ttyS1", "M", "y")}
+        << QStringLiteral("ttyS1: M-y") << QStringLiteral("ttyS1");
+    QTest::newRow("a label in other case is a path") << QList<MainWindow::ComPortEntry>{port("ttyS0", "M", "x")}
+                                                     << QStringLiteral("TTYS0: M-X") << QStringLiteral("TTYS0: M-X");
+    QTest::newRow("no ports: a typed path enables Connect")
+        << QList<MainWindow::ComPortEntry>{} << QStringLiteral("/dev/ttyACM7") << QStringLiteral("/dev/ttyACM7");
 }
 
-void tst_MainWindow::connectButton_sendsThePortNameOfTheCurrentItem()
+void tst_MainWindow::connectButton_sendsTheListedPortNameOrTheTypedPath()
 {
     QFETCH(QList<MainWindow::ComPortEntry>, ports);
+    QFETCH(QString, typed);
     QFETCH(QString, expectedPort);
 
     auto window = makeWindow(ports);
+    auto *combo = widget<QComboBox>(*window, "comPortComboBox");
+    if (!typed.isNull()) {
+        combo->lineEdit()->clear();
+        QTest::keyClicks(combo->lineEdit(), typed);
+    }
     QSignalSpy connectSpy(window.get(), &MainWindow::connectCOMPortRequest);
     QSignalSpy disconnectSpy(window.get(), &MainWindow::disconnectCOMPortRequest);
     QVERIFY(connectSpy.isValid() && disconnectSpy.isValid());
@@ -221,6 +245,11 @@ void tst_MainWindow::connectButton_sendsThePortNameOfTheCurrentItem()
     // Nothing changes until the worker answers.
     QCOMPARE(button(*window, "comPortConnectButton")->text(), QStringLiteral("Connect"));
     QVERIFY(consoleLines(*window).isEmpty());
+
+    // A typed path that does not open stays in the box, to be corrected.
+    window->connectCOMPortResponse(false);
+    if (!typed.isEmpty() && typed == expectedPort)
+        QCOMPARE(combo->currentText(), typed);
 }
 
 void tst_MainWindow::refresh_rebuildsTheListFromScratch()

@@ -56,7 +56,7 @@ private:
 
 void tst_TerminalTab::initTestCase()
 {
-    registerWindowTypes();
+    prepareWindowTests();
     QVERIFY(home.isValid());
     // Settings and logs of the tests stay out of the user's own.
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());

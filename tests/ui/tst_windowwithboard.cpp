@@ -3,7 +3,9 @@
 #include "tests/ui/testimage.h"
 #include "tests/ui/windowtesthelpers.h"
 
+#include <QComboBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QSerialPort>
 #include <QTableWidget>
@@ -93,10 +95,11 @@ class tst_WindowWithBoard : public QObject
 private slots:
     void initTestCase()
     {
-        registerWindowTypes();
+        prepareWindowTests();
         QVERIFY(dir.isValid());
     }
 
+    void typedPortPath_connectsAndDetects();
     void commandLineFlash_exitsWithTheResultAfterOneFlash();
     void closingDuringAFlash_stopsBetweenBlocks_data();
     void closingDuringAFlash_stopsBetweenBlocks();
@@ -104,10 +107,26 @@ private slots:
     void flashAfterASecondChoice_writesOnlyWhatTheScreenOffers_data();
     void flashAfterASecondChoice_writesOnlyWhatTheScreenOffers();
     void secondBoard_showsOnlyItsOwnIdentity();
+    void showOutputAfterFlashing_startsTheNewFirmwareOnTheTerminalTab();
 
 private:
     QTemporaryDir dir;
 };
+
+void tst_WindowWithBoard::typedPortPath_connectsAndDetects()
+{
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    // The system lists ports of its own; the simulated board is on none of them.
+    MainWindow::setComPortEnumerator([] { return QList<MainWindow::ComPortEntry>{port("ttyS0")}; });
+    MainWindow window;
+    auto *box = widget<QComboBox>(window, "comPortComboBox");
+    box->lineEdit()->clear();
+    QTest::keyClicks(box->lineEdit(), QString::fromStdString(sim.slavePath()));
+
+    QVERIFY(connectAndDetect(window));
+    QTRY_COMPARE_WITH_TIMEOUT(infoRows(window, 2, 2), QStringList{QString::number(kSimDefaultPartNumber)}, 10000);
+}
 
 void tst_WindowWithBoard::commandLineFlash_exitsWithTheResultAfterOneFlash()
 {
@@ -312,6 +331,51 @@ void tst_WindowWithBoard::secondBoard_showsOnlyItsOwnIdentity()
     sim.setFaults(FaultConfig());
     QVERIFY(connectAndDetect(*window, 2));
     QTRY_COMPARE_WITH_TIMEOUT(infoRows(*window, 1, 7), (QStringList{"2.9", "1001", "2.5", "66", "1.3", "", ""}), 30000);
+}
+
+void tst_WindowWithBoard::showOutputAfterFlashing_startsTheNewFirmwareOnTheTerminalTab()
+{
+    SimConfig config;
+    config.text.plainLines = {"boot line 1", "boot line 2", "running"};
+    config.text.statusLineEvery = 0;
+    BoardSimulator sim(config);
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    ImageSpec spec;
+    spec.applicationSize = 2048;
+    const QString image = dir.filePath(QStringLiteral("watch.bin"));
+    QVERIFY(writeFirmwareImage(image.toStdString(), spec));
+
+    auto window = windowOnBoard(sim);
+    QAbstractButton *box = button(*window, "fwShowOutputAfterFlashBox");
+    QVERIFY(!box->isChecked());
+    box->click();
+    QVERIFY(connectAndDetect(*window));
+    window->setFirmwareFilePath(image);
+    window->loadFirmwareFile();
+    sim.clearRequestLog();
+    button(*window, "fwFlashFirmwareButton")->click();
+
+    QTRY_COMPARE_WITH_TIMEOUT(lastConsoleMessage(*window), QStringLiteral("Successfully flashed device."), 30000);
+    QCOMPARE(tabs(*window)->currentIndex(), int(kTerminalTab));
+    auto *pane = widget<QTextBrowser>(*window, "terminalOutput");
+    QTRY_VERIFY_WITH_TIMEOUT(pane->toPlainText().contains(QStringLiteral("running")), 10000);
+    // From its very first line, with nothing of the bootloader before it.
+    QCOMPARE(pane->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts).first(), QStringLiteral("boot line 1"));
+    // The new firmware was left running: nothing sent the board back to its bootloader.
+    QCOMPARE(sim.snapshot().mode, BoardMode::Application);
+    // The new firmware was started once, by the flash: a second start would stall on an answer
+    // the application does not give.
+    int starts = 0;
+    for (const RequestRecord &r : sim.requestLog()) {
+        QVERIFY2(!(r.command == SimCmd::WRITE_REGISTER && r.payload == std::vector<uint8_t>{0xDD, 0x55}),
+                 r.text().c_str());
+        starts += r.command == SimCmd::WRITE_REGISTER && r.payload == std::vector<uint8_t>{0x33, 0xDD};
+    }
+    QCOMPARE(starts, 1);
+
+    window.reset();
+    MainWindow next;
+    QVERIFY2(button(next, "fwShowOutputAfterFlashBox")->isChecked(), "the box is remembered");
 }
 
 QTEST_MAIN(tst_WindowWithBoard)

@@ -13,6 +13,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTabWidget>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 
@@ -73,14 +74,19 @@ private:
 };
 
 inline MainWindow::ComPortEntry port(const QString &name, const QString &manufacturer = QStringLiteral("Maker"),
-                                     const QString &description = QStringLiteral("Serial"), bool busy = false)
+                                     const QString &description = QStringLiteral("Serial"), bool busy = false,
+                                     const QStringList &stableNames = {})
 {
-    return MainWindow::ComPortEntry{name, manufacturer, description, busy};
+    return MainWindow::ComPortEntry{name, manufacturer, description, busy, stableNames};
 }
 
-inline void registerWindowTypes()
+// Registers the cross-thread types and gives the windows settings of their own, in a folder that
+// lives as long as the test; a test may point XDG_CONFIG_HOME elsewhere before its first window.
+inline void prepareWindowTests()
 {
     registerCrossThreadTypes();
+    static QTemporaryDir config;
+    qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
 }
 
 // Cuts the window's requests off from its worker, so that a test can drive the window's slots

@@ -11,6 +11,8 @@
 
 #include <thread>
 
+#include <unistd.h>
+
 namespace {
 
 QByteArray le16Bytes(const std::array<uint16_t, SimReg::INFO_COUNT> &regs, int first, int count)
@@ -76,6 +78,7 @@ private slots:
     void initTestCase() { registerWorkerTypes(); }
 
     void connectToMissingPort_answersFalseAndDoesNotPoll();
+    void connectToUnreadablePort_saysPermissionDenied();
     void disconnectWithoutPort_stillAnswers();
     void disconnectWhileDetected_sendsNoBoardStatus();
     void absentBoard_reportedOnceButStatusOnEveryPoll();
@@ -99,6 +102,10 @@ void TestSerialWorker::connectToMissingPort_answersFalseAndDoesNotPoll()
     rig.worker.connectCOMPortRequest(QStringLiteral("/dev/zavlo-no-such-port"));
     QCOMPARE(rig.connected.count(), 1);
     QCOMPARE(rig.connected.at(0).at(0).toBool(), false);
+    QCOMPARE(rig.problems.count(), 1);
+    QCOMPARE(rig.problems.at(0).at(0).toString(),
+             QStringLiteral("No such device: /dev/zavlo-no-such-port does not exist; is the board plugged in and the "
+                            "name right?"));
     QTest::qWait(400);
     QCOMPARE(rig.board.count(), 0);
     QCOMPARE(rig.sim.requestCount(), 0L);
@@ -108,6 +115,27 @@ void TestSerialWorker::connectToMissingPort_answersFalseAndDoesNotPoll()
     QCOMPARE(rig.connected.count(), 2);
     QCOMPARE(rig.connected.at(1).at(0).toBool(), true);
     QTRY_COMPARE_WITH_TIMEOUT(rig.info.count(), 1, 5000);
+}
+
+void TestSerialWorker::connectToUnreadablePort_saysPermissionDenied()
+{
+    if (::geteuid() == 0)
+        QSKIP("root may open a file of mode 000; run as another user to see permission denied");
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("ttyLOCKED"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QVERIFY(file.setPermissions(QFileDevice::Permissions()));
+    WorkerRig rig;
+    QTest::ignoreMessage(QtDebugMsg, "Can't open port");
+    rig.worker.connectCOMPortRequest(path);
+    QCOMPARE(rig.connected.count(), 1);
+    QCOMPARE(rig.connected.at(0).at(0).toBool(), false);
+    QCOMPARE(rig.problems.count(), 1);
+    const QString text = rig.problems.at(0).at(0).toString();
+    QVERIFY2(text.startsWith(QStringLiteral("Permission denied on %1 (owner ").arg(path)) &&
+                 text.contains(QStringLiteral(", mode 0000)")),
+             qPrintable(text));
 }
 
 void TestSerialWorker::disconnectWithoutPort_stillAnswers()
@@ -301,6 +329,10 @@ void TestSerialWorker::lostPort_isClosedReportedAndCanBeReopened()
     rig.sim.stop(); // the adapter is unplugged
     QTRY_COMPARE_WITH_TIMEOUT(rig.disconnected.count(), 1, 5000);
     QVERIFY(rig.statusTexts().contains(QStringLiteral("COM port lost! Check the connection and connect again.")));
+    QCOMPARE(rig.problems.count(), 1);
+    QCOMPARE(rig.problems.at(0).at(0).toString(),
+             QString::fromStdString(config.linkPath) +
+                 QStringLiteral(" is gone: the adapter was unplugged or lost power."));
     const int boardSignals = rig.board.count();
     QTest::qWait(400);
     QCOMPARE(rig.board.count(), boardSignals); // no poll runs on a closed port

@@ -47,6 +47,7 @@ struct WorkerRig {
     QSignalSpy terminal{&worker, &SerialWorker::terminalOutputMessage};
     QSignalSpy fod{&worker, &SerialWorker::fodOutputMessage};
     QSignalSpy gains{&worker, &SerialWorker::gainCalculationStatus};
+    QSignalSpy problems{&worker, &SerialWorker::portProblem};
 };
 
 // Registers the value types that cross threads in queued signals, under their names.

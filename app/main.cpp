@@ -1,3 +1,4 @@
+#include "app/recordoptions.h"
 #include "app/stopsignals.h"
 #include "ui/mainwindow.h"
 #include "worker/crossthreadtypes.h"
@@ -6,6 +7,8 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QDebug>
+
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
@@ -42,6 +45,7 @@ int main(int argc, char *argv[])
                                    QCoreApplication::translate("main", "binary file"));
     parser.addOption(portOption);
     parser.addOption(inputOption);
+    addRecordOptions(parser);
 
     parser.process(application);
 
@@ -50,6 +54,8 @@ int main(int argc, char *argv[])
     const QString input = parser.value(inputOption);
     qDebug() << "Bin file is" << input;
 
+    if (!applyRecordOptions(parser, window, port, input))
+        return EXIT_FAILURE;
     if (!port.isEmpty() && !input.isEmpty()) {
         window.setCommandLineMode();
         window.setFirmwareFilePath(input);

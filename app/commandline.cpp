@@ -6,6 +6,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDebug>
+#include <QFileInfo>
 #include <QTimer>
 
 #include <cstdio>
@@ -16,7 +17,7 @@ namespace {
 struct OptionRow {
     const char *shortName;
     const char *longName;
-    const char *valueName;
+    const char *valueName; // nullptr: a flag
     const char *description;
 };
 
@@ -26,6 +27,12 @@ const OptionRow kOptions[] = {
     {"i", "input", QT_TRANSLATE_NOOP("main", "binary file"), QT_TRANSLATE_NOOP("main", "Specify <binary file>")},
     {nullptr, "timeout", QT_TRANSLATE_NOOP("main", "seconds"),
      QT_TRANSLATE_NOOP("main", "Command-line flash: stop and exit with 11 when it has no result after <seconds>.")},
+    {nullptr, "report", QT_TRANSLATE_NOOP("main", "file"),
+     QT_TRANSLATE_NOOP("main", "Append the record of every flash, calibration write and restore to <file> as well.")},
+    {nullptr, "restore-calibration", QT_TRANSLATE_NOOP("main", "backup"),
+     QT_TRANSLATE_NOOP("main", "With -p: write a calibration backup back into the board instead of flashing.")},
+    {nullptr, "force", nullptr,
+     QT_TRANSLATE_NOOP("main", "With --restore-calibration: restore a backup of another serial number.")},
 };
 
 // QTimer counts in int milliseconds.
@@ -41,8 +48,10 @@ void addOptions(QCommandLineParser &parser)
         if (row.shortName)
             names << QString::fromLatin1(row.shortName);
         names << QString::fromLatin1(row.longName);
-        parser.addOption(QCommandLineOption(names, QCoreApplication::translate("main", row.description),
-                                            QCoreApplication::translate("main", row.valueName)));
+        const QString description = QCoreApplication::translate("main", row.description);
+        parser.addOption(row.valueName ? QCommandLineOption(names, description,
+                                                            QCoreApplication::translate("main", row.valueName))
+                                       : QCommandLineOption(names, description));
     }
 }
 
@@ -66,12 +75,13 @@ bool CommandLine::choosePlatform(int argc, char **argv)
     CommandLine commandLine;
     commandLine.read(parser);
     if (!parsed || parser.isSet(QStringLiteral("help")) || parser.isSet(QStringLiteral("help-all")) ||
-        parser.isSet(QStringLiteral("version")) || commandLine.run() == Run::Flash) {
+        parser.isSet(QStringLiteral("version")) || commandLine.run() == Run::Flash ||
+        commandLine.run() == Run::Restore) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
         return true;
     }
     std::fputs("zavlo-gui: no display (neither DISPLAY nor WAYLAND_DISPLAY is set) for the window; "
-               "a command-line flash (-p PORT -i FILE) needs none.\n",
+               "a command-line flash (-p PORT -i FILE) or restore needs none.\n",
                stderr);
     return false;
 #else
@@ -95,8 +105,12 @@ bool CommandLine::process(const QCoreApplication &application)
                      kMaxTimeoutSeconds, qPrintable(timeoutText));
         return false;
     }
-    if (timeoutSeconds > 0 && run() != Run::Flash)
-        qWarning("--timeout applies to a command-line flash (-p PORT -i FILE) only; ignored.");
+    if (!restorePath.isEmpty() && (port.isEmpty() || !input.isEmpty())) {
+        std::fputs("zavlo-gui: --restore-calibration needs -p PORT and no -i\n", stderr);
+        return false;
+    }
+    if (timeoutSeconds > 0 && run() != Run::Flash && run() != Run::Restore)
+        qWarning("--timeout applies to a command-line flash (-p PORT -i FILE) or restore only; ignored.");
     return true;
 }
 
@@ -104,6 +118,13 @@ void CommandLine::read(const QCommandLineParser &parser)
 {
     port = parser.value(QStringLiteral("port"));
     input = parser.value(QStringLiteral("input"));
+    // Absolute now: the worker's working folder is the process's, but the station's script named
+    // the files relative to where it ran.
+    const QString report = parser.value(QStringLiteral("report"));
+    reportPath = report.isEmpty() ? QString() : QFileInfo(report).absoluteFilePath();
+    const QString backup = parser.value(QStringLiteral("restore-calibration"));
+    restorePath = backup.isEmpty() ? QString() : QFileInfo(backup).absoluteFilePath();
+    restoreForce = parser.isSet(QStringLiteral("force"));
     timeoutText = parser.isSet(QStringLiteral("timeout")) ? parser.value(QStringLiteral("timeout")) : QString();
     bool number = false;
     const int seconds = timeoutText.toInt(&number);
@@ -114,28 +135,36 @@ CommandLine::Run CommandLine::run() const
 {
     if (port.isEmpty())
         return Run::Interactive;
-    return input.isEmpty() ? Run::InteractiveOnPort : Run::Flash;
+    if (!input.isEmpty())
+        return Run::Flash;
+    return restorePath.isEmpty() ? Run::InteractiveOnPort : Run::Restore;
 }
 
 void CommandLine::start(MainWindow &window) const
 {
+    if (!reportPath.isEmpty())
+        emit window.reportFileRequest(reportPath);
     switch (run()) {
     case Run::Interactive:
-        break;
+        return;
     case Run::InteractiveOnPort:
         window.openPort(port);
-        break;
+        return;
     case Run::Flash:
         window.setCommandLineMode();
         window.setFirmwareFilePath(input);
-        window.openPort(port);
-        if (timeoutSeconds > 0) {
-            const int seconds = timeoutSeconds;
-            // A wrong port or an absent board would keep a station waiting for ever.
-            QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &window, [&window, seconds] {
-                window.requestClose(kTimeoutExitCode, QStringLiteral("No result after %1 s: stopping.").arg(seconds));
-            });
-        }
         break;
+    case Run::Restore:
+        window.setCommandLineMode();
+        window.setCommandLineRestore(restorePath, restoreForce);
+        break;
+    }
+    window.openPort(port);
+    if (timeoutSeconds > 0) {
+        const int seconds = timeoutSeconds;
+        // A wrong port or an absent board would keep a station waiting for ever.
+        QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &window, [&window, seconds] {
+            window.requestClose(kTimeoutExitCode, QStringLiteral("No result after %1 s: stopping.").arg(seconds));
+        });
     }
 }

@@ -5,6 +5,8 @@
 
 #include <QApplication>
 
+#include <cstdlib>
+
 int main(int argc, char *argv[])
 {
     if (!CommandLine::choosePlatform(argc, argv))

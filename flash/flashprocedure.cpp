@@ -83,6 +83,7 @@ bool writeBlocks(RWTarget &target, QSerialPort &port, FlashReporter &reporter, c
             }
             offset += quint32(count);
             remaining -= quint32(count);
+            reporter.blockAccepted(count);
             if (offset % kByteReportInterval == 0)
                 reporter.updateBytesTransferred(int(offset));
             const int percentage = int(double(offset) / double(size) * 100.0);
@@ -117,8 +118,9 @@ void flashImage(RWTarget &target, QSerialPort &port, FlashReporter &reporter, co
     }
     reporter.transferStatus(QStringLiteral("Successfully opened bin file."));
     const FirmwareImage image(file.readAll());
-    reporter.transferStatus(QStringLiteral("File size is %1 bytes.").arg(image.fileSize()));
     file.close();
+    reporter.imageRead(image);
+    reporter.transferStatus(QStringLiteral("File size is %1 bytes.").arg(image.fileSize()));
 
     // A file shorter than its header or its section sizes would have the blocks read past its end.
     if (!image.hasCompleteSections()) {

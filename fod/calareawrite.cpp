@@ -16,6 +16,22 @@ constexpr int kCancelCheckMs = 10;
 
 } // namespace
 
+const char *calWriteOutcomeText(CalWriteState state)
+{
+    switch (state) {
+    case CalWriteState::Completed:
+        return "Calibration write completed.";
+    case CalWriteState::Cancelled:
+        return "Calibration write cancelled before anything was written.";
+    case CalWriteState::Interrupted:
+        return "Calibration write interrupted: the calibration area may be partly written.";
+    case CalWriteState::NotWritten:
+        return "Calibration area not written.";
+    default:
+        return "";
+    }
+}
+
 CalAreaWrite::CalAreaWrite(RWTarget &target, QSerialPort &port, const FodMessages &messages,
                            const FodCalWriteTiming &timing, const CalWriteControl &control)
     : target(target), port(port), messages(messages), timing(timing), control(control)
@@ -79,16 +95,27 @@ int CalAreaWrite::readPageSize()
         block.clear();
         if (attempt > 0)
             port.clear(QSerialPort::Input);
-        if (target.readRegisters(port, RWTarget::REG_BL_VERSION, RWTarget::BL_INFO_BLOCK_SIZE / 2, block))
-            return BoardInfo::pageSize(block);
+        if (target.readRegisters(port, RWTarget::REG_BL_VERSION, RWTarget::BL_INFO_BLOCK_SIZE / 2, block)) {
+            const int pageSize = BoardInfo::pageSize(block);
+            if (control.facts)
+                control.facts->pageSize = pageSize;
+            return pageSize;
+        }
     }
     return 0;
 }
 
-bool CalAreaWrite::readArea(QByteArray &buffer, quint16 size, int pageSize)
+CalAreaWrite::Read CalAreaWrite::readArea(QByteArray &buffer, quint16 size, int pageSize)
 {
-    return !cancelled() &&
-           readPageInPieces(target, port, PageKind::Calibration, buffer, size, quint16(pageSize), control.cancel);
+    if (cancelled())
+        return Read::Cancelled;
+    if (!readPageInPieces(target, port, PageKind::Calibration, buffer, size, quint16(pageSize), control.cancel))
+        return cancelled() ? Read::Cancelled : Read::Unreadable;
+    if (control.facts)
+        control.facts->areaRead = buffer;
+    if (control.backup && !control.backup(buffer))
+        return Read::NotBackedUp;
+    return cancelled() ? Read::Cancelled : Read::Complete;
 }
 
 bool CalAreaWrite::writeArea(const QByteArray &data, quint32 size)
@@ -97,7 +124,11 @@ bool CalAreaWrite::writeArea(const QByteArray &data, quint32 size)
         return false;
     writingStarted = true;
     enter(CalWriteState::Writing);
-    return target.writeCalibration(port, data, size);
+    quint32 accepted = 0;
+    const bool written = target.writeCalibration(port, data, size, &accepted);
+    if (control.facts)
+        control.facts->bytesWritten = accepted;
+    return written;
 }
 
 void CalAreaWrite::returnToApplication()
@@ -113,5 +144,7 @@ void CalAreaWrite::finish(CalWriteState outcome)
 {
     if (control.cancel)
         control.cancel->store(false);
+    if (control.facts)
+        control.facts->outcome = outcome;
     enter(outcome);
 }

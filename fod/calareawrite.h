@@ -25,12 +25,27 @@ enum class CalWriteState {
     NotWritten,  // stopped by the board before the first block write (not caught, area unreadable)
 };
 
+// One line for the user that says how a write ended (the last four states); empty for the others.
+const char *calWriteOutcomeText(CalWriteState state);
+
+// What a write of the calibration area found and did, for the caller's record.
+struct CalWriteFacts {
+    int pageSize = 0;         // REG_BL_PAGE_SIZE; 0 until read
+    QByteArray areaRead;      // the whole buffer as read, before any change; empty unless read completely
+    quint32 bytesWritten = 0; // of the blocks the board took
+    CalWriteState outcome = CalWriteState::Idle;
+};
+
 // How a writer of the calibration area is watched and stopped. `cancel` is set from another
 // thread and counts until the first block write; the write clears it when it ends. `report`
-// hears every state, on the writer's thread.
+// hears every state, on the writer's thread. `backup` gets the area as read, before anything is
+// changed or written; when it returns false the write stops before its first block (it has said
+// why). `facts`, when given, is filled as the write goes.
 struct CalWriteControl {
     std::atomic_bool *cancel = nullptr;
     std::function<void(CalWriteState)> report;
+    std::function<bool(const QByteArray &area)> backup;
+    CalWriteFacts *facts = nullptr;
 };
 
 // Timing of a calibration area write. The defaults are what the board and its user need; tests
@@ -52,6 +67,7 @@ class CalAreaWrite
 {
 public:
     enum class Catch { Caught, NotCaught, Cancelled };
+    enum class Read { Complete, Unreadable, Cancelled, NotBackedUp };
 
     CalAreaWrite(RWTarget &target, QSerialPort &port, const FodMessages &messages, const FodCalWriteTiming &timing,
                  const CalWriteControl &control);
@@ -66,9 +82,9 @@ public:
     // REG_BL_PAGE_SIZE from the bootloader's register block, tried again on failure; 0 when it
     // could not be read (or a cancel came).
     int readPageSize();
-    // The first `size` bytes of the area into `buffer`, one page at a time; false on a failed
-    // piece or a cancel.
-    bool readArea(QByteArray &buffer, quint16 size, int pageSize);
+    // The first `size` bytes of the area into `buffer`, one page at a time, then the whole buffer
+    // to the control's backup: the area is never written without its copy.
+    Read readArea(QByteArray &buffer, quint16 size, int pageSize);
     // From here on the write is never cancelled: a board left between two blocks holds an area
     // that is part new, part old.
     bool writeArea(const QByteArray &data, quint32 size);

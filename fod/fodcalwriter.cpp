@@ -34,11 +34,16 @@ CalWriteState writeCaughtBoard(CalAreaWrite &write, FOD_BOARD_TYPE_T board, cons
 
     QByteArray calData(calDataSize, char(0xFF));
     // Writing back an incomplete read would overwrite the rest of the area with 0xFF.
-    if (!write.readArea(calData, FOD_CAL_READ_SIZE, pageSize)) {
-        if (write.cancelled())
-            return CalWriteState::Cancelled;
+    switch (write.readArea(calData, FOD_CAL_READ_SIZE, pageSize)) {
+    case CalAreaWrite::Read::Cancelled:
+        return CalWriteState::Cancelled;
+    case CalAreaWrite::Read::Unreadable:
         reportUnreadable(messages);
         return CalWriteState::NotWritten;
+    case CalAreaWrite::Read::NotBackedUp:
+        return CalWriteState::NotWritten;
+    case CalAreaWrite::Read::Complete:
+        break;
     }
     applyFodCalibrationPatches(fodCalibrationPatches(board, result), reinterpret_cast<std::uint8_t *>(calData.data()),
                                size_t(calData.size()));

@@ -34,11 +34,17 @@ fi
 echo "Simulated board on $work/ttyZAVLO0 ($(head -1 "$work/sim.out"))"
 
 # Without a display the tool draws the window offscreen by itself.
+# A simulated board's record goes to a history of its own, not the user's.
 set +e
-timeout "$flash_timeout_s" "$bin/zavlo-gui" -p "$work/ttyZAVLO0" -i "$work/sample.bin" 2> "$work/debug.log"
+XDG_STATE_HOME="$work/state" timeout "$flash_timeout_s" "$bin/zavlo-gui" -p "$work/ttyZAVLO0" -i "$work/sample.bin" \
+    2> "$work/debug.log"
 code=$?
 set -e
 echo "zavlo-gui exited with code $code"
+if [ -s "$work/state/zavlo-gui/history.jsonl" ]; then
+    echo "The flash's record (one line of history.jsonl, see docs/records.md):"
+    cat "$work/state/zavlo-gui/history.jsonl"
+fi
 if [ "$code" -ne 0 ]; then
     echo "--- zavlo-gui debug output (last lines)" >&2
     tail -20 "$work/debug.log" >&2

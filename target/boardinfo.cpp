@@ -87,3 +87,23 @@ QString BoardInfo::serialNumber() const
 {
     return boundedUtf8(record.CALIBRATION_RECORD.data() + RWTarget::CAL_HEADER_SIZE, RWTarget::CAL_SERIAL_SIZE);
 }
+
+bool BoardInfo::areaHasCalibrationRecord(const QByteArray &area)
+{
+    return area.startsWith(QByteArray(CALIBRATION_MAGIC, RECORD_MAGIC_SIZE));
+}
+
+BoardInfo::RecordVersion BoardInfo::areaCalibrationVersion(const QByteArray &area)
+{
+    const auto *bytes = reinterpret_cast<const quint8 *>(area.constData());
+    return {wordAt(bytes, area.size(), RECORD_VERSION_MAJOR_OFFSET),
+            wordAt(bytes, area.size(), RECORD_VERSION_MINOR_OFFSET)};
+}
+
+QString BoardInfo::areaSerialNumber(const QByteArray &area)
+{
+    if (area.size() <= RWTarget::CAL_SERIAL_OFFSET)
+        return QString();
+    const int size = std::min(RWTarget::CAL_SERIAL_SIZE, area.size() - RWTarget::CAL_SERIAL_OFFSET);
+    return boundedUtf8(reinterpret_cast<const quint8 *>(area.constData()) + RWTarget::CAL_SERIAL_OFFSET, size);
+}

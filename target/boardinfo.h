@@ -50,6 +50,12 @@ public:
     // UTF-8 up to the first zero byte, never past the end of its field.
     QString serialNumber() const;
 
+    // The same calibration fields in the calibration area itself, as read from its start (or a
+    // backup of it): the magic, the version and the serial number at their page offsets.
+    static bool areaHasCalibrationRecord(const QByteArray &area);
+    static RecordVersion areaCalibrationVersion(const QByteArray &area);
+    static QString areaSerialNumber(const QByteArray &area);
+
 private:
     quint16 bootloaderRegister(RWTarget::REGISTER_T reg) const;
     quint16 appRegister(RWTarget::REGISTER_T reg) const;

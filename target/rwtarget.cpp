@@ -272,8 +272,10 @@ bool RWTarget::readCalibration(QSerialPort &port, quint16 offset, quint8 count, 
     return readPage(port, READ_CALIBRATION_COMMAND, QStringLiteral("READ_CALIBRATION_COMMAND"), offset, count, buffer);
 }
 
-bool RWTarget::writeCalibration(QSerialPort &port, const QByteArray &data, quint32 size)
+bool RWTarget::writeCalibration(QSerialPort &port, const QByteArray &data, quint32 size, quint32 *accepted)
 {
+    if (accepted)
+        *accepted = 0;
     if (size == 0)
         return true;
     if (size > quint32(data.size())) {
@@ -302,6 +304,8 @@ bool RWTarget::writeCalibration(QSerialPort &port, const QByteArray &data, quint
             return false;
         offset += count;
         remaining -= count;
+        if (accepted)
+            *accepted = offset;
         if (offset == size)
             return true;
     }

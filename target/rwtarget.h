@@ -109,7 +109,8 @@ public:
     bool writeImageHeaderBlock(QSerialPort &port, const QByteArray &headerBlock);
     bool readSettings(QSerialPort &port, quint16 offset, quint8 count, QByteArray &buffer);
     bool readCalibration(QSerialPort &port, quint16 offset, quint8 count, QByteArray &buffer);
-    bool writeCalibration(QSerialPort &port, const QByteArray &data, quint32 size);
+    // `accepted`, when given, counts the bytes of the blocks the board took, also when a later one fails.
+    bool writeCalibration(QSerialPort &port, const QByteArray &data, quint32 size, quint32 *accepted = nullptr);
 
     // Frame builders shared by the commands above and the section writer. The block builder
     // fills the caller's buffer, so a long transfer reuses one buffer for every block.

@@ -90,6 +90,12 @@ void MainWindow::setFirmwareFilePath(const QString &path)
     firmwareFilePath = path;
 }
 
+void MainWindow::setCommandLineRestore(const QString &backupPath, bool force)
+{
+    commandLineRestorePath = backupPath;
+    commandLineRestoreForce = force;
+}
+
 void MainWindow::appendConsoleMessage(const QString &msg)
 {
     const QString line = WindowTexts::consoleLine(QTime::currentTime(), msg);
@@ -213,8 +219,14 @@ void MainWindow::updateBlAppInfo(RWTarget::APP_BL_REG_RO_T data)
     setInfoRow(ROW_BOARD_SERIAL, calibration ? board.serialNumber() : QString());
 
     if (commandLineMode && boardConnected && !closeRequested) {
-        loadFirmwareFile();
-        on_fwFlashFirmwareButton_clicked();
+        if (!commandLineRestorePath.isEmpty()) {
+            // The board waits in its bootloader, where the restore's catch finds it at once.
+            if (!restoring)
+                restoreCalibration(commandLineRestorePath, commandLineRestoreForce);
+        } else {
+            loadFirmwareFile();
+            on_fwFlashFirmwareButton_clicked();
+        }
     }
 }
 

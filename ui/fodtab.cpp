@@ -1,9 +1,11 @@
 #include "ui/mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include "fod/calarearestore.h"
 #include "fod/fodparser.h"
 #include "ui/fodplotview.h"
 #include "ui/textpanes.h"
+#include "worker/statefolder.h"
 
 #include <QDebug>
 #include <QFileDialog>
@@ -13,7 +15,7 @@
 #include <cstdio>
 
 // The FOD tab: capture of the board's measurement lines, capture files, the gain buttons, the
-// calculation and the plot of its fit.
+// calculation and the plot of its fit, and the restore of a calibration backup.
 
 namespace {
 
@@ -22,6 +24,17 @@ const QString kStopCaptureText = QStringLiteral("Stop Capture");
 constexpr int kPaneShare = 1;
 constexpr int kPlotShare = 2;
 const QString kCaptureFileFilter = QStringLiteral("Captures (*.txt *.log);;All files (*)");
+const QString kBackupFileFilter = QStringLiteral("Calibration backups (*.bin);;All files (*)");
+
+// A window's line on stdout during a command-line run, where nobody watches the window.
+void echoToStdout(const QString &text)
+{
+    const QString line = text.trimmed();
+    if (line.isEmpty())
+        return;
+    std::fputs(qPrintable(line + QLatin1Char('\n')), stdout);
+    std::fflush(stdout);
+}
 
 } // namespace
 
@@ -39,10 +52,11 @@ void MainWindow::prepareFodTab()
 
 void MainWindow::updateFodTabControls()
 {
-    const bool idle = !capturing && !calculating && !closeRequested;
+    const bool idle = !capturing && !calibrationBusy() && !closeRequested;
     const bool ready = (comPortOpen || captureLoaded) && idle;
     ui->fodControlButton->setText(capturing ? kStopCaptureText : kStartCaptureText);
-    ui->fodControlButton->setEnabled(comPortOpen && !calculating && !closeRequested);
+    ui->fodControlButton->setEnabled(comPortOpen && !calibrationBusy() && !closeRequested);
+    ui->fodRestoreCalibration->setEnabled(comPortOpen && idle);
     ui->fodClearBuffer->setEnabled(idle);
     ui->fodSaveCapture->setEnabled(idle);
     ui->fodLoadCapture->setEnabled(idle);
@@ -103,6 +117,38 @@ void MainWindow::loadFodCapture(const QString &path)
     emit fodLoadCapture(path);
 }
 
+void MainWindow::on_fodRestoreCalibration_clicked()
+{
+    const QString path = QFileDialog::getOpenFileName(this, QStringLiteral("Restore Calibration"),
+                                                      zavloStatePath(QStringLiteral("backups")), kBackupFileFilter);
+    if (path.isEmpty())
+        return;
+    restoreCalibration(path);
+}
+
+void MainWindow::restoreCalibration(const QString &backupPath, bool force)
+{
+    if (calibrationBusy() || closeRequested)
+        return;
+    restoring = true;
+    updateControls();
+    emit restoreCalibrationRequest(backupPath, force);
+}
+
+void MainWindow::calibrationRestoreResponse(int result)
+{
+    restoring = false;
+    calibrationWrite = CalWriteState::Idle;
+    appendConsoleMessage(QString::fromLatin1(calRestoreResultText(CalRestoreResult(result))));
+    updateControls();
+    if (commandLineMode) {
+        // The board is back in its application; the next poll would send it into its bootloader.
+        emit disconnectCOMPortRequest();
+        endCommandLineRun(result);
+    }
+    finishCloseWhenIdle();
+}
+
 void MainWindow::on_fodCalculateGains_clicked()
 {
     calculating = true;
@@ -124,16 +170,15 @@ void MainWindow::gainCalculationStatus(bool)
 void MainWindow::calibrationWriteState(CalWriteState state)
 {
     calibrationWrite = state;
+    const QString outcome = QString::fromLatin1(calWriteOutcomeText(state));
     switch (state) {
     case CalWriteState::Completed:
-        appendFodNotice(QStringLiteral("Calibration write completed.\r\n"));
-        break;
     case CalWriteState::Cancelled:
-        appendFodNotice(QStringLiteral("Calibration write cancelled before anything was written.\r\n"));
+        appendFodNotice(outcome + QStringLiteral("\r\n"));
         break;
     case CalWriteState::Interrupted:
-        appendFodNotice(QStringLiteral("Calibration write interrupted: the calibration area may be partly written. "
-                                       "Run 'Calculate Gains' again.\r\n"));
+        appendFodNotice(outcome + (restoring ? QStringLiteral(" Run the restore again.\r\n")
+                                             : QStringLiteral(" Run 'Calculate Gains' again.\r\n")));
         break;
     default:
         break;
@@ -148,16 +193,17 @@ void MainWindow::fodFitReport(FodFitReport report)
 void MainWindow::fodOutputMessage(QString msg)
 {
     TextPanes::append(ui->fodCapture, msg);
+    // A command-line restore prompts for the power cycle here.
+    if (commandLineMode)
+        echoToStdout(msg);
 }
 
 void MainWindow::appendFodNotice(const QString &text)
 {
     TextPanes::append(ui->fodCapture, text);
     qDebug().noquote() << text.trimmed();
-    if (commandLineMode) {
-        std::fputs(qPrintable(text.trimmed() + QLatin1Char('\n')), stdout);
-        std::fflush(stdout);
-    }
+    if (commandLineMode)
+        echoToStdout(text);
 }
 
 void MainWindow::on_fodXMCSelected_clicked()

@@ -117,7 +117,7 @@ MainWindow::~MainWindow()
 {
     qDebug() << "Main Window desconstructor";
 
-    const bool busy = flashing || calculating;
+    const bool busy = flashing || calibrationBusy();
     cancelRunningWork();
     if (comPortOpen)
         emit disconnectCOMPortRequest();
@@ -170,6 +170,12 @@ void MainWindow::connectWorker()
     connect(this, &MainWindow::terminalSendRequest, worker, &SerialWorker::terminalSendRequest, Qt::QueuedConnection);
     connect(worker, &SerialWorker::calibrationWriteState, this, &MainWindow::calibrationWriteState);
     connect(worker, &SerialWorker::portProblem, this, &MainWindow::portProblem);
+    connect(this, &MainWindow::restoreCalibrationRequest, worker, &SerialWorker::restoreCalibrationRequest);
+    connect(this, &MainWindow::reportFileRequest, worker, &SerialWorker::setReportFile);
+    // Blocking like the flash result: a command-line run closes the port before the worker polls
+    // the board again, which would send it back into its bootloader.
+    connect(worker, &SerialWorker::calibrationRestoreResponse, this, &MainWindow::calibrationRestoreResponse,
+            Qt::BlockingQueuedConnection);
 }
 
 void MainWindow::updateControls()
@@ -185,11 +191,11 @@ void MainWindow::updateFrameControls()
     ui->comPortConnectButton->setText(comPortOpen ? kDisconnectText : kConnectText);
     // A busy port still counts: the user may free it and connect without a refresh.
     ui->comPortConnectButton->setEnabled((portsListed || !portText.isEmpty()) && !flashing && !capturing &&
-                                         !closeRequested);
+                                         !restoring && !closeRequested);
     ui->comPortComboBox->setEnabled(!comPortOpen && !closeRequested);
     ui->comPortRefreshPortsButton->setEnabled(!comPortOpen && !closeRequested);
 
-    const bool fodBusy = capturing || calculating;
+    const bool fodBusy = capturing || calibrationBusy();
     ui->tabWidget->setTabEnabled(kFirmwareTab, !fodBusy);
     ui->tabWidget->setTabEnabled(kTerminalTab, !flashing && !fodBusy);
     ui->tabWidget->setTabEnabled(kFodTab, !flashing);
@@ -216,7 +222,7 @@ void MainWindow::requestClose(int commandLineExitCode, const QString &reason)
             appendConsoleMessage(reason);
         if (flashing)
             appendConsoleMessage(QStringLiteral("Closing once the flash has stopped."));
-        if (calculating) {
+        if (calibrationBusy()) {
             const bool writing =
                 calibrationWrite == CalWriteState::Writing || calibrationWrite == CalWriteState::Returning;
             appendFodNotice(writing ? QStringLiteral("Closing once the calibration area is written...\r\n")
@@ -234,15 +240,15 @@ void MainWindow::cancelRunningWork()
         cancellingFlash = true;
         emit cancelFlashDeviceRequest();
     }
-    // Always sent during a calculation: the window may not have heard yet that the block writes
-    // began, and the worker ignores the flag from then on.
-    if (calculating)
+    // Always sent during a calculation or a restore: the window may not have heard yet that the
+    // block writes began, and the worker ignores the flag from then on.
+    if (calibrationBusy())
         emit cancelCalibrationWriteRequest();
 }
 
 void MainWindow::finishCloseWhenIdle()
 {
-    if (!closeRequested || closeFinished || flashing || calculating)
+    if (!closeRequested || closeFinished || flashing || calibrationBusy())
         return;
     closeFinished = true;
     hide();

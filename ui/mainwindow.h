@@ -70,6 +70,11 @@ public:
     // Has the worker take the capture from a file in place of the captured text.
     void loadFodCapture(const QString &path);
 
+    // Has the worker write a calibration backup back into the board, as "Restore Calibration..." does.
+    void restoreCalibration(const QString &backupPath, bool force = false);
+    // A command-line run that restores this backup once the board is found, in place of a flash.
+    void setCommandLineRestore(const QString &backupPath, bool force);
+
 signals:
     void connectCOMPortRequest(QString port);
     void disconnectCOMPortRequest();
@@ -84,6 +89,9 @@ signals:
     void fodSaveCapture(QString path);
     void fodLoadCapture(QString path);
     void terminalSendRequest(QByteArray bytes);
+    void restoreCalibrationRequest(QString backupPath, bool force);
+    // Every record of the board's history goes to this file as well.
+    void reportFileRequest(QString path);
 
 public slots:
     void connectCOMPortResponse(bool response);
@@ -101,6 +109,7 @@ public slots:
     void fodFitReport(FodFitReport report);
     void calibrationWriteState(CalWriteState state);
     void portProblem(QString reason);
+    void calibrationRestoreResponse(int result);
 
     // The one way the window goes, whoever asks (the close button, a stop signal, the session
     // manager): a running flash is cancelled, a calibration write is cancelled before its first
@@ -130,6 +139,7 @@ private slots:
     void on_fodButtonGain4_clicked();
     void on_fodSaveCapture_clicked();
     void on_fodLoadCapture_clicked();
+    void on_fodRestoreCalibration_clicked();
 
 private:
     // Which sections the loaded image offers: their boxes are enabled only then.
@@ -155,6 +165,8 @@ private:
     void endEventLoop(int code);
     // A FOD pane line of the window's own, also in the debug log and, on the command line, on stdout.
     void appendFodNotice(const QString &text);
+    // A calculation with its calibration write, or a restore: the worker is inside a write of the area.
+    bool calibrationBusy() const { return calculating || restoring; }
     void prepareFirmwareTab();
     void prepareTerminalTab();
     void prepareFodTab();
@@ -189,14 +201,17 @@ private:
     bool cancellingFlash = false;
     bool capturing = false;
     bool calculating = false;
+    bool restoring = false;
     // The capture came from a file: it can be fitted without a port, until a capture or Clear
     // Buffer replaces it.
     bool captureLoaded = false;
     CalWriteState calibrationWrite = CalWriteState::Idle; // as the worker last reported it
-    // A flash from the command line: started without a click, ends the program.
+    // A flash or a restore from the command line: started without a click, ends the program.
     bool commandLineMode = false;
     // After a successful flash in the window, the Terminal tab shows the board's new firmware.
     bool showOutputAfterFlash = false;
+    QString commandLineRestorePath; // empty: the run flashes
+    bool commandLineRestoreForce = false;
     // Closing: asked for, waiting for the worker, done.
     bool closeRequested = false;
     bool closeFinished = false;

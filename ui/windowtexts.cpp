@@ -1,6 +1,6 @@
 #include "ui/windowtexts.h"
 
-#include <iterator>
+#include "flash/flashresult.h"
 
 namespace {
 
@@ -12,23 +12,7 @@ namespace WindowTexts {
 
 QString responseText(RWTarget::RW_RESPONSE_T response)
 {
-    // Indexed by the result code.
-    static const char *const texts[] = {
-        "Successfully flashed device.",          // RW_SUCCESS
-        "Write timeout occurred! Try again?",    // RW_WRITE_TIMEOUT
-        "Read timeout occurred! Try again?",     // RW_READ_TIMEOUT
-        "Invalid CRC! Try again?",               // RW_INVALID_CRC
-        "Invalid Response! Try again?",          // RW_INVALID_RESPONSE
-        "Flash process cancelled by user!",      // RW_CANCELLED
-        "Unable to open bin file!",              // RW_FILE_OPEN_FAILED
-        "Failed CRC check after flashing!",      // RW_CRC_CHECK_FAILED
-        "Invalid Part Number!",                  // RW_INVALID_PART_NUMBER
-        "Invalid Hardware ID!",                  // RW_INVALID_HARDWARE_ID
-        "Select at least one section to flash!", // RW_NO_SECTION_SELECTED
-    };
-    static_assert(std::size(texts) == RWTarget::RW_NO_SECTION_SELECTED + 1, "one text per result code");
-    const auto code = std::size_t(response);
-    return code < std::size(texts) ? QString::fromLatin1(texts[code]) : QString();
+    return FlashResult::text(response);
 }
 
 QString consoleLine(const QTime &time, const QString &message)

@@ -1,16 +1,21 @@
 #include "worker/serialworker.h"
 
 #include "flash/flashprocedure.h"
+#include "fod/calarearestore.h"
 #include "fod/fodcalwriter.h"
 #include "fod/fodcapturefile.h"
 #include "fod/fodparser.h"
 #include "fod/fodsearch.h"
 #include "target/boardinfo.h"
 #include "target/pagereader.h"
+#include "worker/calbackups.h"
+#include "worker/historyfile.h"
 #include "worker/portnames.h"
 #include "worker/portproblem.h"
 
 #include <QDebug>
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMutexLocker>
 #include <QSerialPort>
 #include <QThread>
@@ -44,30 +49,52 @@ constexpr char kPageFiller = char(0xAA);
 constexpr int kSettingsBufferSize = 1880;
 constexpr int kCalibrationBufferSize = 888;
 
-// Maps the flash procedure's reports onto the worker's signals.
+// Maps the flash procedure's reports onto the worker's signals and keeps what the flash's record
+// needs; `finish` records the result and then reports it.
 class WorkerFlashReporter : public FlashReporter
 {
 public:
-    WorkerFlashReporter(SerialWorker &worker, std::function<void()> queryInfo)
-        : worker(worker), queryInfo(std::move(queryInfo))
+    WorkerFlashReporter(SerialWorker &worker, FlashRecord &record, std::function<void()> queryInfo,
+                        std::function<void(RWTarget::RW_RESPONSE_T)> finish)
+        : worker(worker), record(record), queryInfo(std::move(queryInfo)), finish(std::move(finish))
     {
     }
     void updateProgress(int percent) override { emit worker.updateProgressBarRequest(percent); }
     void updateBytesTransferred(int bytes) override { emit worker.updateBytesTransferredRequest(bytes); }
-    void transferStatus(const QString &msg) override { emit worker.transferStatus(msg); }
-    void flashResult(RWTarget::RW_RESPONSE_T response) override
+    void transferStatus(const QString &msg) override
     {
-        result = response;
-        emit worker.rw_response(response);
+        record.basics.messages << msg;
+        emit worker.transferStatus(msg);
     }
+    void flashResult(RWTarget::RW_RESPONSE_T response) override { finish(response); }
     void queryInfoBlock() override { queryInfo(); }
-
-    RWTarget::RW_RESPONSE_T result = RWTarget::RW_CANCELLED;
+    void imageRead(const FirmwareImage &image) override { record.image = image; }
+    void blockAccepted(int bytes) override { record.basics.bytesWritten += quint64(bytes); }
 
 private:
     SerialWorker &worker;
+    FlashRecord &record;
     std::function<void()> queryInfo;
+    std::function<void(RWTarget::RW_RESPONSE_T)> finish;
 };
+
+// The identity read earlier on this connection belongs to the record only when it is that of the
+// board whose calibration area the write read: another board may have been put on the port since.
+void keepBoardOfArea(RecordBasics &basics, const CalWriteFacts &facts)
+{
+    if (basics.board && !facts.areaRead.isEmpty() &&
+        BoardInfo(*basics.board).serialNumber() != BoardInfo::areaSerialNumber(facts.areaRead))
+        basics.board.reset();
+}
+
+// A line of the FOD pane without its line end, as the history keeps it.
+QString withoutLineEnd(const std::string &text)
+{
+    QString line = QString::fromStdString(text);
+    while (line.endsWith(QLatin1Char('\n')) || line.endsWith(QLatin1Char('\r')))
+        line.chop(1);
+    return line;
+}
 
 } // namespace
 
@@ -106,6 +133,8 @@ void SerialWorker::connectCOMPortRequest(QString port)
     serialPort->setPortName(port);
     serialPort->setBaudRate(kBaudRate, QSerialPort::AllDirections);
     portLost = false;
+    portGiven = port;
+    lastBoardInfo.reset();
     portLocation = port.isEmpty() ? QString() : PortNames::systemLocation(port);
     int error = port.isEmpty() ? ENOENT : portLock.acquire(portLocation);
     if (error == 0 && serialPort->open(QIODevice::ReadWrite)) {
@@ -136,6 +165,7 @@ void SerialWorker::disconnectCOMPortRequest()
     portOpen = false;
     boardDetected = false;
     applicationStarted = false;
+    lastBoardInfo.reset();
     if (serialPort) {
         serialPort->close();
         delete serialPort;
@@ -147,19 +177,41 @@ void SerialWorker::disconnectCOMPortRequest()
 
 void SerialWorker::flashDeviceRequest(QString filePath)
 {
+    QElapsedTimer clock;
+    clock.start();
+    FlashRecord record;
+    record.basics = recordBasics();
+    record.imagePath = filePath.isEmpty() ? filePath : QFileInfo(filePath).absoluteFilePath();
+    record.selection = flashSelection;
+    // The record is on disk before the window hears the result, which may end the program.
+    const auto finish = [this, &record, &clock](RWTarget::RW_RESPONSE_T response) {
+        record.result = response;
+        record.basics.durationMs = clock.elapsed();
+        appendRecord(historyRecord(record), Pane::Console);
+        emit rw_response(response);
+    };
+
     if (!serialPort || !portOpen || !target.ping(*serialPort)) {
-        emit transferStatus(QStringLiteral("No response to ping."));
-        emit rw_response(RWTarget::RW_READ_TIMEOUT);
+        const QString text = QStringLiteral("No response to ping.");
+        record.basics.messages << text;
+        emit transferStatus(text);
+        finish(RWTarget::RW_READ_TIMEOUT);
         return;
     }
     {
         QMutexLocker lock(&busyMutex);
         flashBusy = true;
     }
-    WorkerFlashReporter reporter(*this, [this] { queryInfoBlock(); });
+    WorkerFlashReporter reporter(
+        *this, record,
+        [this, &record] {
+            queryInfoBlock();
+            record.boardAfter = lastBoardInfo;
+        },
+        finish);
     flashImage(target, *serialPort, reporter, filePath, cancelRequested, flashSelection);
     // A successful flash ends by starting the board's new firmware.
-    applicationStarted = reporter.result == RWTarget::RW_SUCCESS;
+    applicationStarted = record.result == RWTarget::RW_SUCCESS;
     {
         QMutexLocker lock(&busyMutex);
         flashBusy = false;
@@ -237,6 +289,7 @@ int SerialWorker::detectBoard()
     QByteArray status(kRegisterBufferSize, kRegisterFiller);
     if (!target.readRegisters(*serialPort, RWTarget::REG_BOOT_STATUS, 1, status)) {
         qDebug() << "No board connected...";
+        lastBoardInfo.reset();
         emit boardConnectedStatus(false);
         if (!noBoardReported) {
             noBoardReported = true;
@@ -316,6 +369,7 @@ void SerialWorker::queryInfoBlock()
     std::memcpy(info.CALIBRATION_RECORD.data() + RWTarget::CAL_HEADER_SIZE,
                 calibration.constData() + RWTarget::CAL_SERIAL_OFFSET, RWTarget::CAL_SERIAL_SIZE);
 
+    lastBoardInfo = info;
     emit updateBlAppInfo(info);
 }
 
@@ -484,12 +538,142 @@ void SerialWorker::fodCalculateGains(FOD_BOARD_TYPE_T board)
     }
 
     if (serialPort && portOpen) {
-        CalWriteControl control;
-        control.cancel = &calibrationWriteCancelRequested;
-        control.report = [this](CalWriteState state) { emit calibrationWriteState(state); };
-        writeFodParameters(target, *serialPort, board, result, messages, FodCalWriteTiming(), control);
+        writeCalibration(board, result, report);
     } else {
         emit fodOutputMessage(QStringLiteral("COM port is not open: FOD Parameters were not written.\r\n"));
     }
     emit gainCalculationStatus(true);
+}
+
+void SerialWorker::writeCalibration(FOD_BOARD_TYPE_T board, const FodGainResult &result, const FodFitReport &report)
+{
+    QElapsedTimer clock;
+    clock.start();
+    CalibrationRecord record;
+    record.basics = recordBasics();
+    record.fit = report;
+    const FodMessages messages = recordedFodMessages(record.basics.messages);
+    CalWriteControl control;
+    control.cancel = &calibrationWriteCancelRequested;
+    control.report = [this](CalWriteState state) { emit calibrationWriteState(state); };
+    control.backup = areaBackup(messages, record.backupPath, &record.capturePath);
+    control.facts = &record.write;
+
+    // Without a place for the copy of the area, the board is not even asked for its bootloader.
+    QString error;
+    if (calibrationBackupFolderWritable(error)) {
+        writeFodParameters(target, *serialPort, board, result, messages, FodCalWriteTiming(), control);
+    } else {
+        messages.out("Calibration area not backed up (" + error.toStdString() +
+                     "): nothing was written to the board.\r\n");
+        calibrationWriteCancelRequested = false;
+        record.write.outcome = CalWriteState::NotWritten;
+        emit calibrationWriteState(CalWriteState::NotWritten);
+    }
+    record.basics.durationMs = clock.elapsed();
+    record.basics.bytesWritten = record.write.bytesWritten;
+    keepBoardOfArea(record.basics, record.write);
+    appendRecord(historyRecord(record), Pane::Fod);
+}
+
+void SerialWorker::restoreCalibrationRequest(QString backupPath, bool force)
+{
+    QElapsedTimer clock;
+    clock.start();
+    RestoreRecord record;
+    record.basics = recordBasics();
+    record.backupPath = QFileInfo(backupPath).absoluteFilePath();
+    record.force = force;
+    const FodMessages messages = recordedFodMessages(record.basics.messages);
+
+    QString error;
+    if (!loadCalibrationBackup(backupPath, record.backup, error)) {
+        messages.out(error.toStdString() + "\r\n");
+        record.result = CalRestoreResult::BackupUnreadable;
+    } else if (!serialPort || !portOpen) {
+        messages.out("COM port is not open: nothing was restored.\r\n");
+        record.result = CalRestoreResult::NoAnswer;
+    } else if (!calibrationBackupFolderWritable(error)) {
+        messages.out("Calibration area not backed up (" + error.toStdString() + "): nothing was restored.\r\n");
+        record.result = CalRestoreResult::NotBackedUp;
+    } else {
+        CalWriteControl control;
+        control.cancel = &calibrationWriteCancelRequested;
+        control.report = [this](CalWriteState state) { emit calibrationWriteState(state); };
+        control.backup = areaBackup(messages, record.areaBackupPath, nullptr);
+        control.facts = &record.write;
+        record.result =
+            restoreCalibrationArea(target, *serialPort, record.backup, force, messages, FodCalWriteTiming(), control);
+    }
+    // A cancel meant for a write that never began must not stop the next one.
+    calibrationWriteCancelRequested = false;
+    record.basics.durationMs = clock.elapsed();
+    record.basics.bytesWritten = record.write.bytesWritten;
+    keepBoardOfArea(record.basics, record.write);
+    appendRecord(historyRecord(record), Pane::Fod);
+    emit calibrationRestoreResponse(int(record.result));
+}
+
+void SerialWorker::setReportFile(QString path)
+{
+    reportPath = path;
+}
+
+RecordBasics SerialWorker::recordBasics() const
+{
+    RecordBasics basics;
+    basics.started = QDateTime::currentDateTime();
+    basics.portGiven = portGiven;
+    basics.board = lastBoardInfo;
+    return basics;
+}
+
+FodMessages SerialWorker::recordedFodMessages(QStringList &record)
+{
+    FodMessages messages;
+    messages.output = [this, &record](const std::string &text) {
+        record << withoutLineEnd(text);
+        emit fodOutputMessage(QString::fromStdString(text));
+    };
+    messages.debug = [](const std::string &text) { qDebug().noquote() << QString::fromStdString(text); };
+    return messages;
+}
+
+std::function<bool(const QByteArray &)> SerialWorker::areaBackup(const FodMessages &messages, QString &backupPath,
+                                                                 QString *capturePath)
+{
+    return [this, messages, &backupPath, capturePath](const QByteArray &area) {
+        const QString stem = calibrationFileStem(BoardInfo::areaSerialNumber(area), QDateTime::currentDateTime());
+        QString error;
+        if (!saveCalibrationBackup(area, stem, backupPath, error)) {
+            messages.out("Calibration area not backed up (" + error.toStdString() +
+                         "): nothing was written to the board.\r\n");
+            return false;
+        }
+        messages.out("Calibration area saved to " + backupPath.toStdString() + ".\r\n");
+        // The capture the parameters were fitted to, so that the fit can be run again later.
+        if (capturePath) {
+            if (saveCaptureCopy(fodCaptureText, stem, *capturePath, error))
+                messages.out(QStringLiteral("Capture saved to %1 (%2 bytes).\r\n")
+                                 .arg(*capturePath)
+                                 .arg(fodCaptureText.size())
+                                 .toStdString());
+            else
+                messages.out(error.toStdString() + "\r\n");
+        }
+        return true;
+    };
+}
+
+void SerialWorker::appendRecord(const QJsonObject &record, Pane pane)
+{
+    // The history never decides how an operation ends: a file that cannot be written is only said.
+    const QStringList failures = appendHistoryRecord(record, reportPath);
+    for (const QString &failure : failures) {
+        qDebug().noquote() << failure;
+        if (pane == Pane::Console)
+            emit transferStatus(failure);
+        else
+            emit fodOutputMessage(failure + QStringLiteral("\r\n"));
+    }
 }

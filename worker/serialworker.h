@@ -1,9 +1,11 @@
 #pragma once
 
 #include "flash/flashselection.h"
+#include "fod/fodmessages.h"
 #include "fod/fodtypes.h"
 #include "target/rwtarget.h"
 #include "worker/crossthreadtypes.h"
+#include "worker/historyrecords.h"
 #include "worker/portlock.h"
 
 #include <QByteArray>
@@ -14,6 +16,8 @@
 #include <QStringList>
 
 #include <atomic>
+#include <functional>
+#include <optional>
 
 class QSerialPort;
 class QTimer;
@@ -48,6 +52,8 @@ signals:
     // Why the port did not open or was lost, and what to do: one console line, after the answer
     // or the loss it explains.
     void portProblem(QString reason);
+    // How a restore of the calibration area ended: a CalRestoreResult value.
+    void calibrationRestoreResponse(int result);
 
 public slots:
     void doStart();
@@ -72,6 +78,11 @@ public slots:
     void fodLoadCapture(QString path);
     // Writes the user's bytes to the board's application as they are, outside the packet protocol.
     void terminalSendRequest(QByteArray bytes);
+    // Writes a backup file back into the board's calibration area (after a power cycle, like the
+    // FOD write); refuses one of another size, or of another serial number unless `force`.
+    void restoreCalibrationRequest(QString backupPath, bool force);
+    // Every record of the board's history goes to this file as well (a station's own log).
+    void setReportFile(QString path);
 
 private:
     // Board detection on the firmware tab; returns the interval until the next poll.
@@ -86,6 +97,17 @@ private:
     // A port that reported a resource error (an unplugged adapter) is closed as a disconnect
     // request would close it, and the window is told why.
     void closeLostPort();
+
+    // The board's history: what every record starts with, the FOD pane texts of a calibration
+    // write kept for its record, the copy of the area every write takes first, and the append,
+    // whose failures become console or FOD pane lines.
+    enum class Pane { Console, Fod };
+    RecordBasics recordBasics() const;
+    FodMessages recordedFodMessages(QStringList &record);
+    std::function<bool(const QByteArray &)> areaBackup(const FodMessages &messages, QString &backupPath,
+                                                       QString *capturePath);
+    void appendRecord(const QJsonObject &record, Pane pane);
+    void writeCalibration(FOD_BOARD_TYPE_T board, const FodGainResult &result, const FodFitReport &report);
 
     QSerialPort *serialPort = nullptr;
     PortLock portLock;
@@ -106,6 +128,10 @@ private:
     bool captureOn = false;
     bool noBoardReported = false;
     bool portLost = false;
+    QString portGiven;
+    // The information record as last read on this connection, for the history.
+    std::optional<RWTarget::APP_BL_REG_RO_T> lastBoardInfo;
+    QString reportPath;
 
     // The poll's read buffer and the FOD capture: the text as received while capturing on the
     // FOD tab, split into lines when a calculation starts.

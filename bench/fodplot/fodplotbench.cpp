@@ -199,6 +199,11 @@ int showWindow(const QString &readyFile, int holdSeconds)
         std::fprintf(stderr, "simulator: %s\n", sim.lastError().c_str());
         return 1;
     }
+    // The simulated board's records and backups stay out of the user's history, unless a state
+    // folder is named on purpose (docs/records.md took its calibration record that way).
+    QTemporaryDir state;
+    if (qEnvironmentVariableIsEmpty("XDG_STATE_HOME"))
+        qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
     const QString port = QString::fromStdString(sim.slavePath());
     MainWindow::setComPortEnumerator([port] {
         return QList<MainWindow::ComPortEntry>{{port, "Zavlo", "simulator", false, {}}};

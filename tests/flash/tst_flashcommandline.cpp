@@ -2,7 +2,11 @@
 #include "sim/imagebuilder.h"
 #include "target/rwtarget.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
@@ -23,12 +27,48 @@ QByteArray toBytes(const std::vector<uint8_t> &v, size_t count)
     return QByteArray(reinterpret_cast<const char *>(v.data()), int(qMin(count, v.size())));
 }
 
-QProcessEnvironment guiEnvironment()
+QProcessEnvironment guiEnvironment(const QString &stateHome = QString())
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     if (!env.contains(QStringLiteral("QT_QPA_PLATFORM")))
         env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    if (!stateHome.isEmpty())
+        env.insert(QStringLiteral("XDG_STATE_HOME"), stateHome);
     return env;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The records in a history or report file, one per line; a line that is not a whole JSON object
+// shows as an empty one.
+QList<QJsonObject> recordsIn(const QString &path)
+{
+    QList<QJsonObject> records;
+    for (const QByteArray &line : fileBytes(path).split('\n'))
+        if (!line.isEmpty())
+            records << QJsonDocument::fromJson(line).object();
+    return records;
+}
+
+// The data bytes of every block write the board took.
+int acceptedBlockBytes(const BoardSimulator &sim)
+{
+    int bytes = 0;
+    for (const RequestRecord &r : sim.requestLog())
+        if ((r.command == RWTarget::WRITE_ENCRYPTED_COMMAND || r.command == RWTarget::WRITE_SETTINGS_COMMAND ||
+             r.command == RWTarget::WRITE_CALIBRATION_COMMAND) &&
+            r.answered && r.status == 0)
+            bytes += int(r.payload.size());
+    return bytes;
+}
+
+QString historyIn(const QString &stateHome)
+{
+    return stateHome + QStringLiteral("/zavlo-gui/history.jsonl");
 }
 
 QString guiPath()
@@ -81,6 +121,9 @@ private slots:
     void secondProcessOnAPort_isRefusedUntilTheHolderIsGone();
     void timeout_endsARunWithoutResultWithEleven_data();
     void timeout_endsARunWithoutResultWithEleven();
+    void commandLineRestore_writesOnlyThisBoardsBackup_data();
+    void commandLineRestore_writesOnlyThisBoardsBackup();
+    void stopSignalBeforeTheRestoresBlockWrites_exitsFiveWithNothingWritten();
 
 private:
     QTemporaryDir dir;
@@ -123,14 +166,19 @@ void TestFlashCommandLine::commandLineFlash_exitsWithResult()
     spec.settingsSize = 256;
     spec.calibrationSize = 256;
     setup(config, spec);
+    // The port is named through a link, as /dev/serial/by-id/... names a real one.
+    const QString tag = QString::fromLatin1(QTest::currentDataTag()).replace(' ', '_');
+    config.linkPath = dir.filePath("link-" + tag).toStdString();
     BoardSimulator sim(config);
     QVERIFY2(sim.start(), sim.lastError().c_str());
-    const QString image = dir.filePath(QStringLiteral("image-%1.bin").arg(QTest::currentDataTag()).replace(' ', '_'));
+    const QString image = dir.filePath(QStringLiteral("image-%1.bin").arg(tag));
     QVERIFY(writeFirmwareImage(image.toStdString(), spec));
+    const QString stateHome = dir.filePath("state-" + tag);
+    const QString report = dir.filePath("report-" + tag + ".jsonl");
 
     QProcess gui;
-    gui.setProcessEnvironment(guiEnvironment());
-    gui.start(guiPath(), {"-p", QString::fromStdString(sim.slavePath()), "-i", image});
+    gui.setProcessEnvironment(guiEnvironment(stateHome));
+    gui.start(guiPath(), {"-p", QString::fromStdString(sim.linkPath()), "-i", image, "--report", report});
     QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
     QString log;
     const bool finished = waitForExit(gui, log);
@@ -148,6 +196,35 @@ void TestFlashCommandLine::commandLineFlash_exitsWithResult()
     QVERIFY(!console.isEmpty());
     QVERIFY2(console.last().endsWith("] " + resultTexts.value(exitCode)), qPrintable(console.join('\n')));
     QVERIFY(console.first().contains(QRegularExpression("^\\[\\d\\d:\\d\\d:\\d\\d:\\d\\d\\d\\] ")));
+
+    // One record, whatever the result, in the history and the report alike: the board as read, the
+    // image by its hash, the result.
+    const QList<QJsonObject> records = recordsIn(historyIn(stateHome));
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(fileBytes(report), fileBytes(historyIn(stateHome)));
+    const QJsonObject record = records.at(0);
+    QCOMPARE(record.value("schema").toInt(), 1);
+    QCOMPARE(record.value("kind").toString(), QStringLiteral("flash"));
+    QVERIFY(QDateTime::fromString(record.value("time").toString(), Qt::ISODateWithMs).isValid());
+    QCOMPARE(record.value("port").toObject().value("given").toString(), QString::fromStdString(sim.linkPath()));
+    QCOMPARE(record.value("port").toObject().value("resolved").toString(),
+             QFileInfo(QString::fromStdString(sim.slavePath())).canonicalFilePath());
+    const QJsonObject identity = record.value("board").toObject();
+    QCOMPARE(identity.value("serialNumber").toString(), QString::fromStdString(config.serialNumber));
+    QCOMPARE(identity.value("hardwareId").toInt(), int(config.hwDescriptor));
+    QCOMPARE(identity.value("firmwareVersion").toString(), QStringLiteral("2.5"));
+    const QJsonObject result = record.value("result").toObject();
+    QCOMPARE(result.value("code").toInt(), exitCode);
+    QCOMPARE(result.value("text").toString(), resultTexts.value(exitCode));
+    const QJsonObject imageRecord = record.value("image").toObject();
+    QCOMPARE(imageRecord.value("path").toString(), image);
+    // A file without the image magic offers no section, so the flash never reads it.
+    if (exitCode == RWTarget::RW_NO_SECTION_SELECTED)
+        QVERIFY(!imageRecord.contains("sha256"));
+    else
+        QCOMPARE(imageRecord.value("sha256").toString(),
+                 QString::fromLatin1(QCryptographicHash::hash(fileBytes(image), QCryptographicHash::Sha256).toHex()));
+    QCOMPARE(record.value("bytesWritten").toInt(), acceptedBlockBytes(sim));
 
     const BoardSnapshot board = sim.snapshot();
     if (exitCode == RWTarget::RW_SUCCESS) {
@@ -391,6 +468,99 @@ void TestFlashCommandLine::timeout_endsARunWithoutResultWithEleven()
     const QString console = QString::fromLocal8Bit(gui.readAllStandardOutput());
     QVERIFY2(console.contains(QStringLiteral("] No result after %1 s: stopping.\n").arg(seconds)), qPrintable(console));
     QVERIFY(sim.snapshot().mode == BoardMode::Bootloader);
+}
+
+void TestFlashCommandLine::commandLineRestore_writesOnlyThisBoardsBackup_data()
+{
+    QTest::addColumn<QByteArray>("serialNumber");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("backup of this board: restored, exit 0") << QByteArray("SIM-00001234") << 0;
+    QTest::newRow("backup of another board: refused, exit 13") << QByteArray("SIM-00009999") << 13;
+}
+
+void TestFlashCommandLine::commandLineRestore_writesOnlyThisBoardsBackup()
+{
+    QFETCH(QByteArray, serialNumber);
+    QFETCH(int, exitCode);
+    constexpr int kAreaBytes = 896; // 888 rounded up to pages of 64
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    const QByteArray before = toBytes(sim.snapshot().calibration, ~size_t(0));
+    // The board's own area with other FOD blocks, as an earlier calibration left it.
+    QByteArray backup = before.left(888) + QByteArray(kAreaBytes - 888, '\xFF');
+    backup.replace(600, 144, QByteArray(144, '\x11'));
+    backup.replace(100, serialNumber.size() + 1, serialNumber + '\0');
+    const QString backupPath = dir.filePath(QStringLiteral("backup-%1.bin").arg(exitCode));
+    QFile file(backupPath);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(backup) == backup.size());
+    file.close();
+    const QString stateHome = dir.filePath(QStringLiteral("state-restore-%1").arg(exitCode));
+
+    QProcess gui;
+    gui.setProcessEnvironment(guiEnvironment(stateHome));
+    gui.start(guiPath(), {"-p", QString::fromStdString(sim.slavePath()), "--restore-calibration", backupPath});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+    QString log;
+    QVERIFY2(waitForExit(gui, log), qPrintable(log));
+    const QStringList console = QString::fromLocal8Bit(gui.readAllStandardOutput()).split('\n', Qt::SkipEmptyParts);
+    QVERIFY2(gui.exitCode() == exitCode,
+             qPrintable(QStringLiteral("exit %1\n").arg(gui.exitCode()) + console.join('\n')));
+    QVERIFY2(console.contains("Power cycle board within the next 10 seconds..."), qPrintable(console.join('\n')));
+
+    const QByteArray after = toBytes(sim.snapshot().calibration, ~size_t(0));
+    const std::vector<RequestRecord> requests = sim.requestLog();
+    if (exitCode == 0) {
+        QCOMPARE(after.left(kAreaBytes), backup);
+    } else {
+        QCOMPARE(after, before);
+        QVERIFY(std::none_of(requests.begin(), requests.end(),
+                             [](const RequestRecord &r) { return r.command == RWTarget::WRITE_CALIBRATION_COMMAND; }));
+    }
+    QCOMPARE(sim.snapshot().mode, BoardMode::Application);
+    const QList<QJsonObject> records = recordsIn(historyIn(stateHome));
+    QCOMPARE(records.size(), 1);
+    QCOMPARE(records.at(0).value("kind").toString(), QStringLiteral("restore"));
+    QCOMPARE(records.at(0).value("result").toObject().value("code").toInt(), exitCode);
+    QCOMPARE(records.at(0).value("backup").toObject().value("serialNumber").toString(), QString(serialNumber));
+}
+
+void TestFlashCommandLine::stopSignalBeforeTheRestoresBlockWrites_exitsFiveWithNothingWritten()
+{
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    const QByteArray before = toBytes(sim.snapshot().calibration, ~size_t(0));
+    const QString backupPath = dir.filePath(QStringLiteral("backup-stopped.bin"));
+    QFile file(backupPath);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(before.left(888) + QByteArray(8, '\xFF')) == 896);
+    file.close();
+
+    QProcess gui;
+    gui.setProcessEnvironment(guiEnvironment(dir.filePath(QStringLiteral("state-restore-stopped"))));
+    gui.start(guiPath(), {"-p", QString::fromStdString(sim.slavePath()), "--restore-calibration", backupPath});
+    QVERIFY2(gui.waitForStarted(), qPrintable(gui.errorString()));
+    // The prompt comes a second before the first block write: the pause after the catch.
+    QByteArray output;
+    QElapsedTimer watch;
+    watch.start();
+    while (!output.contains("Power cycle board") && watch.elapsed() < kFlashTimeoutMs &&
+           gui.state() == QProcess::Running) {
+        gui.waitForReadyRead(100);
+        output += gui.readAllStandardOutput();
+    }
+    QVERIFY2(output.contains("Power cycle board"), output.constData());
+    QCOMPARE(::kill(pid_t(gui.processId()), SIGTERM), 0);
+
+    QString log;
+    QVERIFY2(waitForExit(gui, log), qPrintable(log));
+    output += gui.readAllStandardOutput();
+    QCOMPARE(gui.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(gui.exitCode() == int(RWTarget::RW_CANCELLED), output.constData());
+    QVERIFY2(output.trimmed().endsWith("] Calibration restore cancelled before anything was written."),
+             output.constData());
+    const std::vector<RequestRecord> requests = sim.requestLog();
+    QVERIFY(std::none_of(requests.begin(), requests.end(),
+                         [](const RequestRecord &r) { return r.command == RWTarget::WRITE_CALIBRATION_COMMAND; }));
+    QCOMPARE(toBytes(sim.snapshot().calibration, ~size_t(0)), before);
 }
 
 QTEST_GUILESS_MAIN(TestFlashCommandLine)

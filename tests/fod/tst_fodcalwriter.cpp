@@ -97,7 +97,7 @@ SimConfig inApplication(SimConfig config)
 struct WriteRig {
     explicit WriteRig(const SimConfig &config) : sim(inApplication(config)) {}
 
-    bool run(int board, const FodCalWriteTiming &timing = quickTiming())
+    bool run(int board, const FodCalWriteTiming &timing = quickTiming(), const CalWriteControl &control = {})
     {
         if (!sim.start())
             return false;
@@ -106,7 +106,8 @@ struct WriteRig {
         if (!port.open(QIODevice::ReadWrite))
             return false;
         FodMessageRecorder recorder;
-        result = writeFodParameters(target, port, FOD_BOARD_TYPE_T(board), sampleResult(), recorder.messages(), timing);
+        result = writeFodParameters(target, port, FOD_BOARD_TYPE_T(board), sampleResult(), recorder.messages(), timing,
+                                    control);
         texts = recorder.output;
         return true;
     }
@@ -141,6 +142,8 @@ private slots:
     void pageSizeZero_writesNothingButReturnsBoard();
     void pieceReadFailing_writesNothingButReturnsBoard();
     void blockWriteFailing_reportsAndReturnsBoard();
+    void backup_getsTheAreaAsReadAndStopsTheWriteWhenNotKept_data();
+    void backup_getsTheAreaAsReadAndStopsTheWriteWhenNotKept();
 };
 
 void TestFodCalWriter::calDataSize_roundsUpToPages_data()
@@ -277,6 +280,49 @@ void TestFodCalWriter::blockWriteFailing_reportsAndReturnsBoard()
     // The three blocks before the failure landed; the rest of the area is as it was.
     const QByteArray after = bytes(rig.sim.snapshot().calibration);
     QCOMPARE(after.mid(192), rig.before.mid(192));
+}
+
+void TestFodCalWriter::backup_getsTheAreaAsReadAndStopsTheWriteWhenNotKept_data()
+{
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("kept: the area is written after it") << true;
+    QTest::newRow("not kept: nothing written, board returned") << false;
+}
+
+void TestFodCalWriter::backup_getsTheAreaAsReadAndStopsTheWriteWhenNotKept()
+{
+    QFETCH(bool, kept);
+    SimConfig config;
+    config.pingsToPowerCycle = 10;
+    WriteRig rig(config);
+    QList<QByteArray> backups;
+    long requestsAtBackup = -1;
+    CalWriteFacts facts;
+    CalWriteControl control;
+    control.backup = [&](const QByteArray &area) {
+        backups << area;
+        requestsAtBackup = rig.sim.requestCount();
+        return kept;
+    };
+    control.facts = &facts;
+    QVERIFY(rig.run(FOD_BOARD_AUTOMOTIVE, quickTiming(), control));
+
+    const int calDataSize = fodCalDataSize(config.pageSize);
+    QCOMPARE(backups.size(), 1);
+    QCOMPARE(backups.at(0), rig.before.left(888) + QByteArray(calDataSize - 888, '\xFF'));
+    QCOMPARE(facts.areaRead, backups.at(0));
+    const std::vector<RequestRecord> log = rig.sim.requestLog();
+    // Taken before the first block write, whatever it decides.
+    QVERIFY(std::none_of(log.begin(), log.begin() + requestsAtBackup,
+                         [](const RequestRecord &r) { return r.command == SimCmd::WRITE_CALIBRATION; }));
+    QCOMPARE(rig.result, kept);
+    QCOMPARE(countCommand(log, SimCmd::WRITE_CALIBRATION) > 0, kept);
+    QCOMPARE(facts.outcome, kept ? CalWriteState::Completed : CalWriteState::NotWritten);
+    QVERIFY(isReturnToApplication(log.back()));
+    if (!kept) {
+        QCOMPARE(rig.texts, QStringList({kPowerCycle, kReadOk}));
+        QCOMPARE(bytes(rig.sim.snapshot().calibration), rig.before);
+    }
 }
 
 QTEST_GUILESS_MAIN(TestFodCalWriter)

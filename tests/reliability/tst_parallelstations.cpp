@@ -1,8 +1,11 @@
 #include "sim/imagebuilder.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -23,11 +26,42 @@ QString binary(const char *name)
     return qEnvironmentVariable("ZAVLO_BIN_DIR") + QLatin1Char('/') + QLatin1String(name);
 }
 
-QProcessEnvironment offscreen()
+QProcessEnvironment offscreen(const QString &stateHome)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), stateHome);
     return env;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// Every line of a file shared by the stations, each of which must be one whole record.
+bool recordsByPort(const QString &path, QMap<QString, QJsonObject> &records, QString &why)
+{
+    const QList<QByteArray> lines = fileBytes(path).split('\n');
+    if (lines.isEmpty() || !lines.last().isEmpty()) {
+        why = path + ": does not end with a line end";
+        return false;
+    }
+    for (int i = 0; i + 1 < lines.size(); ++i) {
+        QJsonParseError error;
+        const QJsonObject record = QJsonDocument::fromJson(lines.at(i), &error).object();
+        if (error.error != QJsonParseError::NoError) {
+            why = QStringLiteral("%1 line %2: %3").arg(path).arg(i + 1).arg(error.errorString());
+            return false;
+        }
+        records.insert(record.value("port").toObject().value("given").toString(), record);
+    }
+    if (records.size() != lines.size() - 1) {
+        why = path + ": two lines of one port";
+        return false;
+    }
+    return true;
 }
 
 // Each station's board gets an image of its own, so that a crossed line would show.
@@ -128,11 +162,14 @@ void TestParallelStations::eightStationsAtOnce_allExitZeroAndEveryBoardHoldsItsI
                  error.c_str());
     }
 
+    // One history and one report file for the whole line, as stations sharing a log would have.
+    const QString stateHome = dir.filePath(QStringLiteral("state"));
+    const QString report = dir.filePath(QStringLiteral("line-report.jsonl"));
     for (int i = 0; i < kStations; ++i) {
         auto station = std::make_unique<QProcess>();
-        station->setProcessEnvironment(offscreen());
+        station->setProcessEnvironment(offscreen(stateHome));
         station->start(binary("zavlo-gui"), {"-p", dir.filePath(QStringLiteral("port-%1").arg(i)), "-i",
-                                             dir.filePath(QStringLiteral("image-%1.bin").arg(i))});
+                                             dir.filePath(QStringLiteral("image-%1.bin").arg(i)), "--report", report});
         QVERIFY2(station->waitForStarted(kStartMs), qPrintable(station->errorString()));
         stations.push_back(std::move(station));
     }
@@ -150,6 +187,21 @@ void TestParallelStations::eightStationsAtOnce_allExitZeroAndEveryBoardHoldsItsI
         QVERIFY2(finished, qPrintable(QStringLiteral("station %1 still running").arg(i)));
         QVERIFY2(exitedZero,
                  qPrintable(QStringLiteral("station %1 exit %2").arg(i).arg(stations[size_t(i)]->exitCode())));
+    }
+
+    // Eight whole lines in each shared file, one per station, each with its own image.
+    for (const QString &path : {report, stateHome + QStringLiteral("/zavlo-gui/history.jsonl")}) {
+        QMap<QString, QJsonObject> records;
+        QString why;
+        QVERIFY2(recordsByPort(path, records, why), qPrintable(why));
+        QCOMPARE(records.size(), kStations);
+        for (int i = 0; i < kStations; ++i) {
+            const QJsonObject record = records.value(dir.filePath(QStringLiteral("port-%1").arg(i)));
+            const QByteArray image = fileBytes(dir.filePath(QStringLiteral("image-%1.bin").arg(i)));
+            QCOMPARE(record.value("image").toObject().value("sha256").toString(),
+                     QString::fromLatin1(QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex()));
+            QCOMPARE(record.value("result").toObject().value("code").toInt(), 0);
+        }
     }
 
     // The simulators write their memory at exit.

@@ -196,10 +196,14 @@ void tst_EntryPoint::noDisplay_commandLineRunsOffscreenAndAWindowEndsWithOneLine
     QTest::addColumn<QString>("stderrText"); // the whole of stderr when not empty
 
     const QString noDisplay = QStringLiteral("zavlo-gui: no display (neither DISPLAY nor WAYLAND_DISPLAY is set) for "
-                                             "the window; a command-line flash (-p PORT -i FILE) needs none.\n");
+                                             "the window; a command-line flash (-p PORT -i FILE) or restore needs none.\n");
     QTest::newRow("command-line flash: offscreen, 0")
         << QStringList{"-p", "PORT", "-i", "IMAGE"} << 0 << "] Successfully flashed device.\n"
         << QString();
+    // An image is no calibration backup: the restore runs offscreen and is refused by its size.
+    QTest::newRow("command-line restore: offscreen")
+        << QStringList{"-p", "PORT", "--restore-calibration", "IMAGE"} << 12
+        << "] Calibration area not restored: the backup's size is not the board's calibration area's.\n" << QString();
     QTest::newRow("version: offscreen") << QStringList{"--version"} << 0 << "Zavlo GUI 1.2\n" << QString();
     QTest::newRow("window to be used: one line, 1") << QStringList{} << 1 << QString() << noDisplay;
     QTest::newRow("port alone is a window too") << QStringList{"-p", "PORT"} << 1 << QString() << noDisplay;

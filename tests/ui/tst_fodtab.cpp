@@ -19,30 +19,41 @@ QString enabledFlag(const QWidget *w)
 }
 
 // The FOD controls in one line: capture button (state and text), Clear, Save and Load,
-// Calculate, Automotive, XMC, the three gain buttons, tabs 0 and 1, Connect.
+// Calculate, Automotive, XMC, the three gain buttons, tabs 0 and 1, Connect, Restore Calibration.
 QString fodState(const MainWindow &window)
 {
     QAbstractButton *capture = button(window, "fodControlButton");
     QString gains;
     for (const char *name : {"fodButtonGain2", "fodButtonGain3", "fodButtonGain4"})
         gains += enabledFlag(button(window, name));
-    return QStringLiteral("capture:%1 '%2' clear:%3 files:%4%5 calc:%6 radios:%7%8 gains:%9 tabs:%10%11 connect:%12")
+    return QStringLiteral("capture:%1 '%2' clear:%3 files:%4%5 calc:%6 radios:%7%8 gains:%9 tabs:%10%11 connect:%12 "
+                          "restore:%13")
         .arg(enabledFlag(capture), capture->text(), enabledFlag(button(window, "fodClearBuffer")),
              enabledFlag(button(window, "fodSaveCapture")), enabledFlag(button(window, "fodLoadCapture")),
              enabledFlag(button(window, "fodCalculateGains")), enabledFlag(button(window, "fodAutomotiveSelected")),
              enabledFlag(button(window, "fodXMCSelected")), gains)
         .arg(tabs(window)->isTabEnabled(0) ? QStringLiteral("E") : QStringLiteral("D"),
              tabs(window)->isTabEnabled(1) ? QStringLiteral("E") : QStringLiteral("D"),
-             enabledFlag(button(window, "comPortConnectButton")));
+             enabledFlag(button(window, "comPortConnectButton")))
+        .arg(enabledFlag(button(window, "fodRestoreCalibration")));
 }
 
-const QString kClosed = "capture:D 'Start Capture' clear:E files:EE calc:D radios:DD gains:DDD tabs:EE connect:E";
-const QString kReady = "capture:E 'Start Capture' clear:E files:EE calc:E radios:EE gains:DDD tabs:EE connect:E";
-const QString kCapturing = "capture:E 'Stop Capture' clear:D files:DD calc:D radios:DD gains:DDD tabs:DD connect:D";
-const QString kCapturingXmc = "capture:E 'Stop Capture' clear:D files:DD calc:D radios:DD gains:EEE tabs:DD connect:D";
-const QString kCalculating = "capture:D 'Start Capture' clear:D files:DD calc:D radios:DD gains:DDD tabs:DD connect:E";
+const QString kClosed =
+    "capture:D 'Start Capture' clear:E files:EE calc:D radios:DD gains:DDD tabs:EE connect:E restore:D";
+const QString kReady =
+    "capture:E 'Start Capture' clear:E files:EE calc:E radios:EE gains:DDD tabs:EE connect:E restore:E";
+const QString kCapturing =
+    "capture:E 'Stop Capture' clear:D files:DD calc:D radios:DD gains:DDD tabs:DD connect:D restore:D";
+const QString kCapturingXmc =
+    "capture:E 'Stop Capture' clear:D files:DD calc:D radios:DD gains:EEE tabs:DD connect:D restore:D";
+const QString kCalculating =
+    "capture:D 'Start Capture' clear:D files:DD calc:D radios:DD gains:DDD tabs:DD connect:E restore:D";
+// A restore locks the tab and the port like a calculation, and the Connect button as well.
+const QString kRestoring =
+    "capture:D 'Start Capture' clear:D files:DD calc:D radios:DD gains:DDD tabs:DD connect:D restore:D";
 // A loaded capture can be fitted without a port; the write then only says that nothing was written.
-const QString kLoadedClosed = "capture:D 'Start Capture' clear:E files:EE calc:E radios:EE gains:DDD tabs:EE connect:E";
+const QString kLoadedClosed =
+    "capture:D 'Start Capture' clear:E files:EE calc:E radios:EE gains:DDD tabs:EE connect:E restore:D";
 
 void act(MainWindow &window, const QString &step)
 {
@@ -66,6 +77,10 @@ void act(MainWindow &window, const QString &step)
         window.gainCalculationStatus(false);
     else if (step == "succeeded")
         window.gainCalculationStatus(true);
+    else if (step == "restore")
+        window.restoreCalibration(QStringLiteral("backup.bin"));
+    else if (step == "restored")
+        window.calibrationRestoreResponse(0);
     else
         QFAIL(qPrintable("unknown step " + step));
 }
@@ -117,6 +132,8 @@ void tst_FodTab::controls_followTheStateTable_data()
     QTest::newRow("Clear Buffer forgets the loaded capture") << QStringList{"load", "clear"} << kClosed;
     QTest::newRow("a new capture replaces the loaded one")
         << QStringList{"load", "open", "capture", "capture", "close"} << kClosed;
+    QTest::newRow("restoring") << QStringList{"open", "restore"} << kRestoring;
+    QTest::newRow("a restore's end restores the controls") << QStringList{"open", "restore", "restored"} << kReady;
 }
 
 void tst_FodTab::controls_followTheStateTable()

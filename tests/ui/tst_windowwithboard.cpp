@@ -4,7 +4,10 @@
 #include "tests/ui/windowtesthelpers.h"
 
 #include <QComboBox>
+#include <QCryptographicHash>
 #include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QSerialPort>
@@ -101,6 +104,7 @@ private slots:
 
     void typedPortPath_connectsAndDetects();
     void commandLineFlash_exitsWithTheResultAfterOneFlash();
+    void windowFlash_recordsTheBoardTheImageAndTheResult();
     void closingDuringAFlash_stopsBetweenBlocks_data();
     void closingDuringAFlash_stopsBetweenBlocks();
     void closingWithThePortOpen_releasesThePort();
@@ -162,6 +166,37 @@ void tst_WindowWithBoard::commandLineFlash_exitsWithTheResultAfterOneFlash()
                        [](char a, uint8_t b) { return uint8_t(a) == b; }));
     QVERIFY(std::equal(image.settings.begin(), image.settings.end(), board.settings.begin(),
                        [](char a, uint8_t b) { return uint8_t(a) == b; }));
+}
+
+void tst_WindowWithBoard::windowFlash_recordsTheBoardTheImageAndTheResult()
+{
+    const QString stateHome = dir.filePath(QStringLiteral("state-window-flash"));
+    qputenv("XDG_STATE_HOME", stateHome.toLocal8Bit());
+    BoardSimulator sim;
+    QVERIFY2(sim.start(), sim.lastError().c_str());
+    const TestImage image = boardImage(2048);
+    const QString path = dir.filePath(QStringLiteral("recorded.bin"));
+    QVERIFY(image.writeTo(path));
+
+    auto window = windowOnBoard(sim);
+    QVERIFY(connectAndDetect(*window));
+    window->setFirmwareFilePath(path);
+    window->loadFirmwareFile();
+    button(*window, "fwFlashFirmwareButton")->click();
+    QTRY_COMPARE_WITH_TIMEOUT(lastConsoleMessage(*window), QStringLiteral("Successfully flashed device."), 30000);
+
+    QFile history(stateHome + QStringLiteral("/zavlo-gui/history.jsonl"));
+    QVERIFY(history.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = history.readAll().split('\n');
+    QCOMPARE(lines.size(), 2); // one line and its end
+    QJsonParseError error;
+    const QJsonObject record = QJsonDocument::fromJson(lines.at(0), &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, qPrintable(error.errorString()));
+    QCOMPARE(record.value("board").toObject().value("serialNumber").toString(), QStringLiteral("SIM-00001234"));
+    QCOMPARE(record.value("image").toObject().value("sha256").toString(),
+             QString::fromLatin1(QCryptographicHash::hash(image.build(), QCryptographicHash::Sha256).toHex()));
+    QCOMPARE(record.value("result").toObject().value("name").toString(), QStringLiteral("RW_SUCCESS"));
+    QCOMPARE(record.value("bytesWritten").toInt(), 2048 + image.settings.size());
 }
 
 void tst_WindowWithBoard::closingDuringAFlash_stopsBetweenBlocks_data()

@@ -1,5 +1,9 @@
 #include "tests/worker/workerrig.h"
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <cstring>
@@ -48,6 +52,23 @@ SimFodParams xmcParams(int k)
     return p;
 }
 
+QByteArray bytes(const std::vector<uint8_t> &v)
+{
+    return QByteArray(reinterpret_cast<const char *>(v.data()), int(v.size()));
+}
+
+// The lines of the history file in the state folder the test chose.
+QList<QJsonObject> historyRecords()
+{
+    QFile file(qEnvironmentVariable("XDG_STATE_HOME") + QStringLiteral("/zavlo-gui/history.jsonl"));
+    QList<QJsonObject> records;
+    if (!file.open(QIODevice::ReadOnly))
+        return records;
+    while (!file.atEnd())
+        records << QJsonDocument::fromJson(file.readLine()).object();
+    return records;
+}
+
 SimConfig printingBoard(SimFodBoard board)
 {
     SimConfig config;
@@ -70,12 +91,20 @@ class TestFodCalibration : public QObject
 
 private slots:
     void initTestCase() { registerWorkerTypes(); }
+    // Each test keeps its history, backups and captures apart.
+    void init()
+    {
+        QVERIFY(stateHome.isValid());
+        qputenv("XDG_STATE_HOME", stateHome.filePath(QTest::currentTestFunction()).toLocal8Bit());
+    }
     void automotive_capturedFitWrittenAndBoardReturned();
     void xmc_gainsSwitchedDuringCapture();
     void noPowerCycle_givesUpAfterTenSeconds();
+    void stateFolderUnwritable_nothingSentAfterTheFit();
 
 private:
     static void capture(WorkerRig &rig, const QList<int> &gains, int linesPerGain);
+    QTemporaryDir stateHome;
 };
 
 void TestFodCalibration::capture(WorkerRig &rig, const QList<int> &gains, int linesPerGain)
@@ -97,16 +126,24 @@ void TestFodCalibration::automotive_capturedFitWrittenAndBoardReturned()
     rig.worker.tabIndexChanged(2);
     QVERIFY(rig.open());
     capture(rig, {2}, 40);
+    // Everything captured, and the line end the stop added.
+    const QString captured = joined(rig.fod);
+    const QByteArray before = bytes(rig.sim.snapshot().calibration);
     rig.fod.clear();
     rig.sim.setPingsToPowerCycle(10);
     rig.worker.fodCalculateGains(FOD_BOARD_AUTOMOTIVE);
 
     const QString text = joined(rig.fod);
-    // The fit's quality line follows the parameter line; without it the texts are as before.
+    // The fit's quality line follows the parameter line, the places of the backup and the capture
+    // follow the read; without them the texts are as before.
     QVERIFY2(text.contains(QRegularExpression("factor2:  1.050\r\nfit: 4\\d rows used   RMS residual ")),
              qPrintable(text));
+    QVERIFY2(text.contains(QRegularExpression("Successfully read existing FOD Parameters.\r\n"
+                                              "Calibration area saved to [^\r]*\\.bin\\.\r\n"
+                                              "Capture saved to [^\r]*\\.txt \\(\\d+ bytes\\)\\.\r\n")),
+             qPrintable(text));
     QString prescribed = text;
-    prescribed.remove(QRegularExpression("fit: [^\n]*\r\n"));
+    prescribed.remove(QRegularExpression("(fit: |Calibration area saved to |Capture saved to )[^\n]*\r\n"));
     QVERIFY2(
         prescribed.startsWith("Calculating Gains for Auto Board...\r\n"
                               "gv:  1.000   gi:  0.950   fod_offset:  0.050   delta_esr:  0.250   factor1:  1.020   "
@@ -127,6 +164,28 @@ void TestFodCalibration::automotive_capturedFitWrittenAndBoardReturned()
     QVERIFY(qAbs(floatAt(area, 616) - 1.05f) < 1e-6f);
     QCOMPARE(floatAt(area, 620), 0.0f);
     QTRY_COMPARE_WITH_TIMEOUT(rig.sim.snapshot().mode, BoardMode::Application, 2000);
+
+    // One record: the parameters, the area as it was before the write, the capture they came from.
+    const QList<QJsonObject> records = historyRecords();
+    QCOMPARE(records.size(), 1);
+    const QJsonObject record = records.at(0);
+    QCOMPARE(record.value("kind").toString(), QStringLiteral("calibration"));
+    QCOMPARE(record.value("result").toObject().value("state").toString(), QStringLiteral("completed"));
+    QCOMPARE(record.value("area").toObject().value("serialNumber").toString(), QStringLiteral("SIM-00001234"));
+    QCOMPARE(record.value("bytesWritten").toInt(), 896);
+    const QJsonObject set = record.value("sets").toArray().at(0).toObject();
+    QVERIFY(set.value("rowsUsed").toInt() >= 40);
+    const QJsonObject parameters = set.value("parameters").toObject();
+    const QList<QPair<const char *, double>> expected{{"gv", 1.0},          {"gi", 0.95},      {"delta_esr", 0.25},
+                                                      {"fod_offset", 0.05}, {"factor1", 1.02}, {"factor2", 1.05}};
+    for (const auto &parameter : expected)
+        QVERIFY2(qAbs(parameters.value(parameter.first).toDouble() - parameter.second) < 1e-6, parameter.first);
+    QFile backup(record.value("backup").toString());
+    QVERIFY(backup.open(QIODevice::ReadOnly));
+    QCOMPARE(backup.readAll(), before.left(888) + QByteArray(8, '\xFF'));
+    QFile captureFile(record.value("capture").toString());
+    QVERIFY(captureFile.open(QIODevice::ReadOnly));
+    QCOMPARE(QString::fromLatin1(captureFile.readAll()) + QStringLiteral("\r\n"), captured);
 }
 
 void TestFodCalibration::xmc_gainsSwitchedDuringCapture()
@@ -176,6 +235,41 @@ void TestFodCalibration::noPowerCycle_givesUpAfterTenSeconds()
     for (const RequestRecord &r : rig.sim.requestLog())
         QVERIFY2(r.command == SimCmd::READ_REGISTER && r.address == SimReg::BOOT_STATUS, r.text().c_str());
     QVERIFY(rig.sim.snapshot().calibration == before);
+}
+
+void TestFodCalibration::stateFolderUnwritable_nothingSentAfterTheFit()
+{
+    // A file where the state folder should be: nothing can be made below it, not even by root.
+    const QString blocked = qEnvironmentVariable("XDG_STATE_HOME");
+    QFile blocker(blocked);
+    QVERIFY(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    qputenv("XDG_STATE_HOME", (blocked + QStringLiteral("/state")).toLocal8Bit());
+
+    WorkerRig rig(printingBoard(SimFodBoard::Automotive));
+    QSignalSpy states(&rig.worker, &SerialWorker::calibrationWriteState);
+    rig.worker.tabIndexChanged(2);
+    QVERIFY(rig.open());
+    capture(rig, {2}, 20);
+    const QByteArray before = bytes(rig.sim.snapshot().calibration);
+    rig.sim.setPingsToPowerCycle(10);
+    rig.sim.clearRequestLog();
+    rig.fod.clear();
+    rig.worker.fodCalculateGains(FOD_BOARD_AUTOMOTIVE);
+
+    const QString text = joined(rig.fod);
+    QVERIFY2(text.contains(QRegularExpression("Calibration area not backed up \\([^\r]+\\): nothing was written to "
+                                              "the board\\.\r\n")),
+             qPrintable(text));
+    QVERIFY2(!text.contains(QStringLiteral("Power cycle board")), qPrintable(text));
+    // The history cannot be written either; that is said, and decides nothing.
+    QVERIFY2(text.contains(QStringLiteral("History not written")), qPrintable(text));
+    QCOMPARE(states.count(), 1);
+    QCOMPARE(states.at(0).at(0).value<CalWriteState>(), CalWriteState::NotWritten);
+    QCOMPARE(rig.gains.count(), 1);
+    const std::vector<RequestRecord> requests = rig.sim.requestLog();
+    QVERIFY2(requests.empty(), requests.empty() ? "" : requests.front().text().c_str());
+    QCOMPARE(bytes(rig.sim.snapshot().calibration), before);
 }
 
 QTEST_GUILESS_MAIN(TestFodCalibration)

@@ -19,7 +19,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-"$bin/zavlo-mkimage" -o "$work/sample.bin" --app-size 65536 --description "Zavlo TX sample firmware" > /dev/null
+# The calibration section carries the simulated board's own serial number, as a calibration image
+# made for one board does; without it the board would report the section's filler bytes as one.
+"$bin/zavlo-mkimage" -o "$work/sample.bin" --app-size 65536 --description "Zavlo TX sample firmware" \
+    --serial SIM-00001234 > /dev/null
 echo "Sample image: $work/sample.bin ($(stat -c %s "$work/sample.bin") bytes)"
 
 # The simulated board starts in its application; the tool restarts it into the bootloader.

@@ -85,7 +85,7 @@ xvfb-run -a -s "$screen" sh -c '
         sleep "$DELAY"
     fi
     status=0
-    if [ "$MODE" = sim ]; then
+    if [ "$MODE" != fod ]; then
         "$GRAB" "$OUT" --window || status=$?
     else
         "$GRAB" "$OUT" || status=$?

@@ -14,6 +14,15 @@ namespace {
 const QString kBackupFolder = QStringLiteral("backups");
 const QString kCaptureFolder = QStringLiteral("captures");
 
+// The folder below the state folder, created when missing; empty, with the reason, when it cannot be.
+QString stateSubfolder(const QString &name, QString &error)
+{
+    const QString folder = zavloStateDir(name);
+    if (folder.isEmpty())
+        error = QStringLiteral("the folder %1 cannot be created").arg(zavloStatePath(name));
+    return folder;
+}
+
 } // namespace
 
 QString calibrationFileStem(const QString &serialNumber, const QDateTime &time)
@@ -28,11 +37,9 @@ QString calibrationFileStem(const QString &serialNumber, const QDateTime &time)
 
 bool calibrationBackupFolderWritable(QString &error)
 {
-    const QString folder = zavloStateDir(kBackupFolder);
-    if (folder.isEmpty()) {
-        error = QStringLiteral("the folder %1 cannot be created").arg(zavloStatePath(kBackupFolder));
+    const QString folder = stateSubfolder(kBackupFolder, error);
+    if (folder.isEmpty())
         return false;
-    }
     // A folder that exists may still refuse files (read-only file system, permissions).
     QTemporaryFile probe(folder + QStringLiteral("/.probe-XXXXXX"));
     if (!probe.open()) {
@@ -44,11 +51,9 @@ bool calibrationBackupFolderWritable(QString &error)
 
 bool saveCalibrationBackup(const QByteArray &area, const QString &stem, QString &path, QString &error)
 {
-    const QString folder = zavloStateDir(kBackupFolder);
-    if (folder.isEmpty()) {
-        error = QStringLiteral("the folder %1 cannot be created").arg(zavloStatePath(kBackupFolder));
+    const QString folder = stateSubfolder(kBackupFolder, error);
+    if (folder.isEmpty())
         return false;
-    }
     path = folder + QLatin1Char('/') + stem + QStringLiteral(".bin");
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(area) != area.size() || !file.commit()) {
@@ -61,10 +66,9 @@ bool saveCalibrationBackup(const QByteArray &area, const QString &stem, QString 
 
 bool saveCaptureCopy(const QString &captureText, const QString &stem, QString &path, QString &error)
 {
-    const QString folder = zavloStateDir(kCaptureFolder);
+    const QString folder = stateSubfolder(kCaptureFolder, error);
     if (folder.isEmpty()) {
-        error =
-            QStringLiteral("Capture not saved: the folder %1 cannot be created").arg(zavloStatePath(kCaptureFolder));
+        error = QStringLiteral("Capture not saved: ") + error;
         return false;
     }
     path = folder + QLatin1Char('/') + stem + QStringLiteral(".txt");

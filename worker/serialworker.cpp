@@ -553,11 +553,7 @@ void SerialWorker::writeCalibration(FOD_BOARD_TYPE_T board, const FodGainResult 
     record.basics = recordBasics();
     record.fit = report;
     const FodMessages messages = recordedFodMessages(record.basics.messages);
-    CalWriteControl control;
-    control.cancel = &calibrationWriteCancelRequested;
-    control.report = [this](CalWriteState state) { emit calibrationWriteState(state); };
-    control.backup = areaBackup(messages, record.backupPath, &record.capturePath);
-    control.facts = &record.write;
+    const CalWriteControl control = calWriteControl(messages, record.backupPath, &record.capturePath, record.write);
 
     // Without a place for the copy of the area, the board is not even asked for its bootloader.
     QString error;
@@ -597,11 +593,7 @@ void SerialWorker::restoreCalibrationRequest(QString backupPath, bool force)
         messages.out("Calibration area not backed up (" + error.toStdString() + "): nothing was restored.\r\n");
         record.result = CalRestoreResult::NotBackedUp;
     } else {
-        CalWriteControl control;
-        control.cancel = &calibrationWriteCancelRequested;
-        control.report = [this](CalWriteState state) { emit calibrationWriteState(state); };
-        control.backup = areaBackup(messages, record.areaBackupPath, nullptr);
-        control.facts = &record.write;
+        const CalWriteControl control = calWriteControl(messages, record.areaBackupPath, nullptr, record.write);
         record.result =
             restoreCalibrationArea(target, *serialPort, record.backup, force, messages, FodCalWriteTiming(), control);
     }
@@ -639,10 +631,14 @@ FodMessages SerialWorker::recordedFodMessages(QStringList &record)
     return messages;
 }
 
-std::function<bool(const QByteArray &)> SerialWorker::areaBackup(const FodMessages &messages, QString &backupPath,
-                                                                 QString *capturePath)
+CalWriteControl SerialWorker::calWriteControl(const FodMessages &messages, QString &backupPath, QString *capturePath,
+                                              CalWriteFacts &facts)
 {
-    return [this, messages, &backupPath, capturePath](const QByteArray &area) {
+    CalWriteControl control;
+    control.cancel = &calibrationWriteCancelRequested;
+    control.report = [this](CalWriteState state) { emit calibrationWriteState(state); };
+    control.facts = &facts;
+    control.backup = [this, messages, &backupPath, capturePath](const QByteArray &area) {
         const QString stem = calibrationFileStem(BoardInfo::areaSerialNumber(area), QDateTime::currentDateTime());
         QString error;
         if (!saveCalibrationBackup(area, stem, backupPath, error)) {
@@ -663,6 +659,7 @@ std::function<bool(const QByteArray &)> SerialWorker::areaBackup(const FodMessag
         }
         return true;
     };
+    return control;
 }
 
 void SerialWorker::appendRecord(const QJsonObject &record, Pane pane)

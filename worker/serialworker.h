@@ -99,13 +99,14 @@ private:
     void closeLostPort();
 
     // The board's history: what every record starts with, the FOD pane texts of a calibration
-    // write kept for its record, the copy of the area every write takes first, and the append,
+    // write kept for its record, the control of every write of the area (its cancel flag, its
+    // states, the copy of the area it takes first, its facts for the record), and the append,
     // whose failures become console or FOD pane lines.
     enum class Pane { Console, Fod };
     RecordBasics recordBasics() const;
     FodMessages recordedFodMessages(QStringList &record);
-    std::function<bool(const QByteArray &)> areaBackup(const FodMessages &messages, QString &backupPath,
-                                                       QString *capturePath);
+    CalWriteControl calWriteControl(const FodMessages &messages, QString &backupPath, QString *capturePath,
+                                    CalWriteFacts &facts);
     void appendRecord(const QJsonObject &record, Pane pane);
     void writeCalibration(FOD_BOARD_TYPE_T board, const FodGainResult &result, const FodFitReport &report);
 
